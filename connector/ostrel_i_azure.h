@@ -1,0 +1,225 @@
+/*
+ * Declarations shared between the connector's source files.
+ *
+ * The host sees only the module records and the storage interface table;
+ * everything here has C linkage so that a trace or a symbol listing shows the
+ * names as written.
+ */
+#ifndef OSTREL_I_AZURE_H
+#define OSTREL_I_AZURE_H
+
+#include "az/az.h"
+#include "host/ostrel_host.h"
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <time.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define OSTREL_I_AZURE_EXPORT __attribute__((visibility("default")))
+
+/* ---- debug log ----------------------------------------------------------- */
+
+enum {
+    OSTREL_AZURE_DEBUG_TRACE = 1,
+    OSTREL_AZURE_DEBUG_INFO = 2,
+    OSTREL_AZURE_DEBUG_DEBUG = 4,
+    OSTREL_AZURE_DEBUG_WARNING = 8,
+    OSTREL_AZURE_DEBUG_ERROR = 16,
+};
+
+extern OSTREL_I_AZURE_EXPORT ostrel_debug_handle_t ostrel_i_OSTREL_AZURE_debug_handle;
+extern OSTREL_I_AZURE_EXPORT const char *ostrel_i_azure_debug_level_names[17];
+
+void ostrel_i_OSTREL_AZURE_debug_printf(const char *fmt, ...)
+    __attribute__((format(printf, 1, 2)));
+void ostrel_i_OSTREL_AZURE_debug_time_printf(const char *fmt, ...)
+    __attribute__((format(printf, 1, 2)));
+void ostrel_i_OSTREL_AZURE_debug_fwrite(const void *buffer, size_t size, size_t count);
+
+#define OSTREL_I_AZURE_DEBUG_ENABLED(level)                                                     \
+    ((ostrel_i_OSTREL_AZURE_debug_handle.levels & (uint32_t)(level)) != 0)
+
+/* One message at level from the calling function: a prefix write, then the
+ * text write, each through the timestamped variant when asked for. */
+#define ostrel_i_azure_log(level, ...)                                                          \
+    do {                                                                                        \
+        if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                              \
+            bool ostrel_l_ts_ =                                                                 \
+                (ostrel_i_OSTREL_AZURE_debug_handle.timestamp_levels & (uint32_t)(level)) != 0; \
+            if (ostrel_l_ts_)                                                                   \
+                ostrel_i_OSTREL_AZURE_debug_time_printf(                                        \
+                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);        \
+            else                                                                                \
+                ostrel_i_OSTREL_AZURE_debug_printf(                                             \
+                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);        \
+            if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                          \
+                if (ostrel_l_ts_)                                                               \
+                    ostrel_i_OSTREL_AZURE_debug_time_printf(__VA_ARGS__);                       \
+                else                                                                            \
+                    ostrel_i_OSTREL_AZURE_debug_printf(__VA_ARGS__);                            \
+            }                                                                                   \
+        }                                                                                       \
+    } while (0)
+
+#define ostrel_i_azure_trace_enter() ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "enter\n")
+#define ostrel_i_azure_trace_exit() ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "exit\n")
+
+/* The exit trace of a function returning a host result: success at TRACE,
+ * failure at ERROR with the error's friendly text. */
+#define ostrel_i_azure_trace_result(result)                                                     \
+    do {                                                                                        \
+        ostrel_result_t ostrel_l_r_ = (result);                                                 \
+        if (ostrel_l_r_ == OSTREL_SUCCESS)                                                      \
+            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "result=OSTREL_SUCCESS\n");            \
+        else if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_ERROR)) {                      \
+            char *ostrel_l_msg_ = ostrel_error_print_friendly(ostrel_error_peek(ostrel_l_r_));  \
+            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_ERROR, "result=%#lx message=%s\n",            \
+                               (unsigned long)ostrel_l_r_,                                      \
+                               ostrel_l_msg_ ? ostrel_l_msg_ : "");                             \
+            free(ostrel_l_msg_);                                                                \
+        }                                                                                       \
+    } while (0)
+
+/* ---- module ------------------------------------------------------------- */
+
+extern OSTREL_I_AZURE_EXPORT const ostrel_module_t ostrel_gridftp_server_azure_blob_module;
+extern OSTREL_I_AZURE_EXPORT const ostrel_module_t ostrel_i_azure_base_module;
+extern OSTREL_I_AZURE_EXPORT const char *ostrel_i_azure_mime_type_file;
+extern OSTREL_I_AZURE_EXPORT uint32_t ostrel_i_azure_retry_delay_ms;
+extern OSTREL_I_AZURE_EXPORT int32_t ostrel_i_azure_max_retries;
+extern OSTREL_I_AZURE_EXPORT ostrel_hashtable_t ostrel_i_azure_mime_extensions;
+
+OSTREL_I_AZURE_EXPORT ostrel_result_t ostrel_i_azure_base_initialize(void);
+
+/* ---- session ------------------------------------------------------------ */
+
+typedef struct ostrel_i_azure_handle_s ostrel_i_azure_handle_t;
+typedef ostrel_result_t (*ostrel_i_azure_token_refresh_t)(ostrel_i_azure_handle_t *handle);
+
+struct ostrel_i_azure_handle_s {
+    bool adls;
+    char **allowed_containers; /* NULL: every container allowed */
+    ostrel_i_azure_token_refresh_t token_refresh;
+    char *sub;
+    char *access_token;
+    time_t token_expiry;
+    char *account;
+    ostrel_gfs_operation_t op; /* written by every entry; read under token_lock */
+    AZ_client *client;
+    char *ca_file;             /* optional "ca_file" of the configuration */
+    ostrel_mutex_t token_lock; /* serialises refreshes and guards op */
+};
+
+void ostrel_i_azure_start(ostrel_gfs_operation_t op, ostrel_gfs_session_info_t *session_info);
+void ostrel_i_azure_destroy(void *user_arg);
+
+/* Records op as the session's current operation (thread-safe). */
+void ostrel_i_azure_handle_set_op(ostrel_i_azure_handle_t *handle, ostrel_gfs_operation_t op);
+
+/* Parses the "config" document. json is an already parsed document or NULL;
+ * *ca_file may be NULL when the caller does not want it. */
+ostrel_result_t ostrel_i_azure_config_parse_json(void *json, const char *text, char **account,
+                                                 bool *adls, char **ca_file);
+
+/* ---- tokens ------------------------------------------------------------- */
+
+ostrel_result_t ostrel_i_azure_token_refresh(ostrel_i_azure_handle_t *handle);
+OSTREL_I_AZURE_EXPORT ostrel_result_t ostrel_azure_update_token(ostrel_i_azure_handle_t *handle);
+ostrel_result_t ostrel_i_azure_parse_date(const char *text, time_t *seconds);
+
+/* ---- paths and the container gate --------------------------------------- */
+
+/* Splits path in place: container, and key (NULL when there is none). */
+char *ostrel_i_azure_path_parse(char *path, char **container, char **key);
+
+typedef struct ostrel_i_azure_container_context_s {
+    const char *container;
+} ostrel_i_azure_container_context_t;
+
+bool ostrel_i_azure_container_allowed(const char *container, char **allowed,
+                                      ostrel_result_t *result);
+ostrel_result_t ostrel_i_azure_container_context(ostrel_i_azure_handle_t *handle,
+                                                 const char *container,
+                                                 ostrel_i_azure_container_context_t *context);
+
+/* ---- errors and the retry rule ------------------------------------------- */
+
+/* A new (not yet put) host error for a storage status. path and details may be NULL. */
+ostrel_object_t *ostrel_i_AzureError_to_error(AZ_status status, const char *path,
+                                              const AZ_error_details *details);
+/* The completion rule: records the first failure of the current try. */
+void ostrel_i_azure_record_status(AZ_status *status_field, ostrel_result_t *result_field,
+                                  AZ_status status, const char *path,
+                                  const AZ_error_details *details);
+/* "System error in <call>" with errno, put. */
+ostrel_result_t ostrel_i_azure_system_error(const char *call, int system_errno);
+
+void ostrel_i_azure_retry_delay(int32_t try_number);
+
+/* One storage call of an operation, made under the retry rule. The call
+ * stores its outcome into *status / *result through its completion callback. */
+typedef struct ostrel_i_azure_attempt_s {
+    ostrel_gfs_operation_t op;
+    int32_t *tries;
+    AZ_status *status;
+    ostrel_result_t *result;
+    const char *call_name; /* "AZ_head_container" */
+    const char *call_args; /* "container=photos", shown in the request line */
+    void (*call)(void *request);
+    void *request;
+} ostrel_i_azure_attempt_t;
+
+void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt);
+
+/* ---- storage interface slots -------------------------------------------- */
+
+void ostrel_i_azure_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat_info,
+                         void *user_arg);
+void ostrel_i_azure_command(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
+                            void *user_arg);
+void ostrel_i_azure_mkdir(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
+                          void *user_arg);
+void ostrel_i_azure_rmdir(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
+                          void *user_arg);
+void ostrel_i_azure_delete(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
+                           void *user_arg);
+void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
+                             void *user_arg);
+
+/* ---- MIME types ----------------------------------------------------------- */
+
+ostrel_result_t ostrel_i_azure_mime_types_parse(const char *path);
+const char *ostrel_i_azure_mime_type_get(const char *name);
+void ostrel_i_azure_mime_types_destroy(void);
+
+/* ---- checksums and the checksum cache ------------------------------------ */
+
+typedef struct ostrel_i_az_checksum_s ostrel_i_az_checksum_t;
+
+ostrel_result_t ostrel_i_az_checksum_init(ostrel_i_az_checksum_t **checksum, size_t size);
+ostrel_result_t ostrel_i_az_checksum_update(ostrel_i_az_checksum_t *checksum,
+                                            const void *bytes, size_t count);
+ostrel_result_t ostrel_i_az_checksum_finalize(ostrel_i_az_checksum_t *checksum);
+/* The 32 hex digits once finalized. */
+const char *ostrel_i_az_checksum_text(const ostrel_i_az_checksum_t *checksum);
+void ostrel_i_az_checksum_free(ostrel_i_az_checksum_t **checksum);
+
+ostrel_result_t ostrel_i_az_checksum_cache_init(void);
+void ostrel_i_az_checksum_cache_destroy(void);
+/* account scopes the entry, so sessions of different accounts never share one. */
+int ostrel_i_az_checksum_add(const char *account, const char *container, const char *key,
+                             time_t when, const char *checksum);
+bool ostrel_i_az_checksum_find(const char *account, const char *container, const char *key,
+                               time_t last_modified, char checksum[33]);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OSTREL_I_AZURE_H */
