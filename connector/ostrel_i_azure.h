@@ -132,6 +132,9 @@ ostrel_result_t ostrel_i_azure_config_parse_json(void *json, const char *text, c
 ostrel_result_t ostrel_i_azure_token_refresh(ostrel_i_azure_handle_t *handle);
 OSTREL_I_AZURE_EXPORT ostrel_result_t ostrel_azure_update_token(ostrel_i_azure_handle_t *handle);
 ostrel_result_t ostrel_i_azure_parse_date(const char *text, time_t *seconds);
+/* Whether a token expiring at expiry must be renewed at now (less than 99
+ * seconds left). */
+bool ostrel_i_azure_token_needs_renewal(time_t now, time_t expiry);
 
 /* ---- paths and the container gate --------------------------------------- */
 
@@ -161,6 +164,9 @@ void ostrel_i_azure_record_status(AZ_status *status_field, ostrel_result_t *resu
 ostrel_result_t ostrel_i_azure_system_error(const char *call, int system_errno);
 
 void ostrel_i_azure_retry_delay(int32_t try_number);
+/* The sleep before try try_number in microseconds (0 for the first try),
+ * capped at INT32_MAX. */
+uint32_t ostrel_i_azure_retry_delay_us(int32_t try_number, uint32_t delay_ms);
 
 /* One storage call of an operation, made under the retry rule. The call
  * stores its outcome into *status / *result through its completion callback. */
@@ -191,6 +197,52 @@ void ostrel_i_azure_delete(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t 
                            void *user_arg);
 void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
                              void *user_arg);
+
+/* Stat internals, shared by stat.cpp and stat_blob.cpp. A request is owned
+ * by its worker thread once the entry has started it. */
+#define OSTREL_I_AZURE_STAT_BATCH 32
+
+enum {
+    OSTREL_I_AZURE_STAT_ROOT = 0,
+    OSTREL_I_AZURE_STAT_CONTAINER = 1,
+    OSTREL_I_AZURE_STAT_BLOB = 2,
+    OSTREL_I_AZURE_STAT_LIST_CONTAINERS = 3,
+    OSTREL_I_AZURE_STAT_LIST_BLOBS = 4,
+};
+
+typedef struct ostrel_i_azure_stat_request_s {
+    ostrel_i_azure_handle_t *az_handle;
+    ostrel_gfs_operation_t op;
+    ostrel_i_azure_container_context_t container_context;
+    char *container;
+    char *key; /* NULL for the root and for a container */
+    int32_t tries;
+    AZ_status status;
+    ostrel_result_t result;
+    bool found; /* the listing has produced its "." entry */
+    int stat_kind;
+    ostrel_gfs_stat_t entries[OSTREL_I_AZURE_STAT_BATCH];
+    uint64_t entry_count;
+    bool file_only;
+    const char *pathname; /* the path as the host gave it */
+    char *prefix;         /* key + "/", the directory prefix */
+    char *path;           /* split in place */
+} ostrel_i_azure_stat_request_t;
+
+/* Copies entry (and its name) into the batch; a full batch goes to the host. */
+void ostrel_i_azure_stat_add(ostrel_i_azure_stat_request_t *request,
+                             const ostrel_gfs_stat_t *entry);
+/* One storage call of a stat under the retry rule; args is the request line's text. */
+void ostrel_i_azure_stat_call(ostrel_i_azure_stat_request_t *request, const char *call_name,
+                              const char *args, void (*call)(void *));
+/* Drops the recorded outcome of an earlier call, before a fallback call. */
+void ostrel_i_azure_stat_clear(ostrel_i_azure_stat_request_t *request);
+int ostrel_i_azure_stat_hash(const char *text);
+void ostrel_i_azure_stat_root(ostrel_i_azure_stat_request_t *request);
+void ostrel_i_azure_stat_list_containers(ostrel_i_azure_stat_request_t *request);
+void ostrel_i_azure_stat_container(ostrel_i_azure_stat_request_t *request);
+void ostrel_i_azure_stat_blob(ostrel_i_azure_stat_request_t *request);
+void ostrel_i_azure_stat_list_blobs(ostrel_i_azure_stat_request_t *request);
 
 /* ---- MIME types ----------------------------------------------------------- */
 

@@ -1,0 +1,66 @@
+/* The retry rule around every storage call of every operation. */
+#include "connector/ostrel_i_azure.h"
+
+#include <limits.h>
+
+uint32_t ostrel_i_azure_retry_delay_ms = 100;
+int32_t ostrel_i_azure_max_retries = 1;
+
+uint32_t ostrel_i_azure_retry_delay_us(int32_t try_number, uint32_t delay_ms)
+{
+    if (try_number <= 0)
+        return 0;
+    /* Computed wide and capped: a 32-bit product would wrap to a negative
+     * count, which usleep reads as a sleep of many years. */
+    uint64_t delay = ((uint64_t)delay_ms << ((uint32_t)(try_number - 1) % 32)) * 1000u;
+    return delay > (uint64_t)INT32_MAX ? (uint32_t)INT32_MAX : (uint32_t)delay;
+}
+
+void ostrel_i_azure_retry_delay(int32_t try_number)
+{
+    uint32_t microseconds =
+        ostrel_i_azure_retry_delay_us(try_number, ostrel_i_azure_retry_delay_ms);
+    if (microseconds > 0)
+        ostrel_libc_usleep(microseconds);
+}
+
+static void ostrel_l_azure_retry_clear(const ostrel_i_azure_attempt_t *attempt)
+{
+    *attempt->status = AZ_OK;
+    if (*attempt->result != OSTREL_SUCCESS) {
+        ostrel_object_t *stale = ostrel_error_get(*attempt->result);
+        if (stale != NULL)
+            ostrel_object_free(stale);
+        *attempt->result = OSTREL_SUCCESS;
+    }
+}
+
+void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt)
+{
+    ostrel_i_azure_trace_enter();
+
+    *attempt->tries = 0;
+    for (;;) {
+        ostrel_l_azure_retry_clear(attempt);
+        ostrel_i_azure_retry_delay(*attempt->tries);
+        ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "REST: op=%p %s(%s) try=%d\n",
+                           (void *)attempt->op, attempt->call_name,
+                           attempt->call_args != NULL ? attempt->call_args : "",
+                           (int)*attempt->tries);
+
+        attempt->call(attempt->request);
+
+        AZ_status status = *attempt->status;
+        if (status != AZ_OK)
+            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "%s: op=%p status=%s[%d]\n",
+                               attempt->call_name, (void *)attempt->op, AZ_get_status_name(status),
+                               (int)status);
+        if (!AZ_status_is_retryable(status))
+            break;
+        int32_t done = (*attempt->tries)++;
+        if (done >= ostrel_i_azure_max_retries)
+            break;
+    }
+
+    ostrel_i_azure_trace_exit();
+}

@@ -1,0 +1,106 @@
+// The session's configuration document.
+#include "connector/ostrel_i_azure.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+struct parsed {
+    bool ok = false;
+    std::string error;
+    std::string account;
+    bool adls = false;
+    std::string ca_file;
+    bool has_ca_file = false;
+};
+
+parsed parse(const char *text)
+{
+    parsed p;
+    char *account = nullptr;
+    char *ca_file = nullptr;
+    p.adls = false;
+    ostrel_result_t result =
+        ostrel_i_azure_config_parse_json(nullptr, text, &account, &p.adls, &ca_file);
+    p.ok = result == OSTREL_SUCCESS;
+    if (!p.ok) {
+        ostrel_object_t *error = ostrel_error_get(result);
+        EXPECT_NE(error, nullptr);
+        if (error) {
+            p.error = ostrel_error_get_text(error);
+            ostrel_object_free(error);
+        }
+        EXPECT_EQ(account, nullptr);
+        return p;
+    }
+    p.account = account;
+    p.has_ca_file = ca_file != nullptr;
+    if (ca_file)
+        p.ca_file = ca_file;
+    free(account);
+    free(ca_file);
+    return p;
+}
+
+bool starts_with(const std::string &text, const std::string &prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+TEST(config_parse, adls_defaults_to_true)
+{
+    parsed p = parse(R"({"account": "photos"})");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.account, "photos");
+    EXPECT_TRUE(p.adls);
+    EXPECT_FALSE(p.has_ca_file);
+}
+
+TEST(config_parse, explicit_values_and_extra_keys)
+{
+    parsed p = parse(R"({"account": "acct:127.0.0.1:10000/acct", "adls": false,
+                         "ca_file": "/etc/ca.pem", "region": "west", "n": 3})");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.account, "acct:127.0.0.1:10000/acct");
+    EXPECT_FALSE(p.adls);
+    EXPECT_EQ(p.ca_file, "/etc/ca.pem");
+}
+
+TEST(config_parse, ca_file_may_be_declined_by_the_caller)
+{
+    char *account = nullptr;
+    bool adls = false;
+    ASSERT_EQ(ostrel_i_azure_config_parse_json(nullptr, R"({"account":"a","ca_file":"/x"})",
+                                               &account, &adls, nullptr),
+              OSTREL_SUCCESS);
+    EXPECT_STREQ(account, "a");
+    free(account);
+}
+
+TEST(config_parse, rejected_documents)
+{
+    const char *bad_account[] = {
+        R"({"account": "a", "adls": 1})",
+        R"({"adls": true})",
+        R"({"account": 7})",
+        R"(["account", "a"])",
+        R"({"account": "a", "ca_file": 1})",
+        R"({"account": ""})",
+    };
+    for (const char *text : bad_account) {
+        parsed p = parse(text);
+        EXPECT_FALSE(p.ok) << text;
+        EXPECT_TRUE(starts_with(p.error, "Error parsing storage account: ")) << p.error;
+    }
+    // A bare string is not even accepted as a document by the parser.
+    for (const char *text : {"{\"account\": ", "", "account=a", "\"a\""}) {
+        parsed p = parse(text);
+        EXPECT_FALSE(p.ok) << text;
+        EXPECT_TRUE(starts_with(p.error, "Error loading collection storage policy: ")) << p.error;
+    }
+}
+
+} // namespace
