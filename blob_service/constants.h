@@ -1,6 +1,7 @@
 #pragma once
 
-namespace azure::blob_service::constants {
+namespace azure::blob_service::constants
+{
 
 inline constexpr const char *user_agent = "ostrel-azure-blob/0.10";
 inline constexpr const char *api_version = "2018-11-09";

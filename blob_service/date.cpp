@@ -4,9 +4,11 @@
 
 #include "blob_service/constants.h"
 
-namespace azure::blob_service {
+namespace azure::blob_service
+{
 
-namespace {
+namespace
+{
 
 const char *const day_names[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char *const month_names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

@@ -3,7 +3,8 @@
 #include <ctime>
 #include <string>
 
-namespace azure::blob_service {
+namespace azure::blob_service
+{
 
 enum class date_format { rfc_1123 = 0, iso_8601 = 1 };
 

@@ -9,9 +9,11 @@
 
 #include "blob_service/constants.h"
 
-namespace azure::blob_service {
+namespace azure::blob_service
+{
 
-namespace {
+namespace
+{
 
 const char base64_alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 

@@ -8,7 +8,8 @@
 
 #include "blob_service/http_method.h"
 
-namespace azure::blob_service {
+namespace azure::blob_service
+{
 
 std::string to_base64(const uint8_t *data, size_t len);
 std::string to_base64(const std::vector<uint8_t> &data);

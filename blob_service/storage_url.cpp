@@ -2,7 +2,8 @@
 
 #include "blob_service/encoding.h"
 
-namespace azure::blob_service {
+namespace azure::blob_service
+{
 
 storage_url &storage_url::append_path(const std::string &segment)
 {

@@ -4,11 +4,13 @@
 #include <set>
 #include <string>
 
-namespace azure::blob_service {
+namespace azure::blob_service
+{
 
 // A request URL under construction: domain as composed by the account, an unencoded path and
 // a query kept sorted by key, so rendering and signing see the same order.
-class storage_url {
+class storage_url
+{
   public:
     using query_map = std::map<std::string, std::set<std::string>>;
 

@@ -1,0 +1,162 @@
+#include "blob_service/blob_client.h"
+
+#include <limits>
+
+#include "blob_service/blob_requests.h"
+#include "blob_service/container_requests.h"
+#include "blob_service/properties.h"
+
+namespace azure::blob_service
+{
+
+namespace
+{
+
+template <typename T> std::future<storage_outcome<T>> ready(storage_outcome<T> outcome)
+{
+    std::promise<storage_outcome<T>> promise;
+    promise.set_value(std::move(outcome));
+    return promise.get_future();
+}
+
+} // namespace
+
+blob_client::blob_client(std::shared_ptr<storage_account> account, int max_concurrency,
+                         const std::string &ca_file, const std::string &proxy)
+    : account_(std::move(account)),
+      client_(std::make_shared<CurlEasyClient>(max_concurrency, ca_file, proxy)),
+      context_(executor_context::create_default())
+{
+}
+
+std::future<storage_outcome<void>> blob_client::run(std::shared_ptr<storage_request_base> request)
+{
+    return async_executor<void>::submit(account_, std::move(request), client_->get_handle(),
+                                        context_);
+}
+
+std::future<storage_outcome<void>> blob_client::create_container(const std::string &container)
+{
+    return run(std::make_shared<create_container_request>(container));
+}
+
+std::future<storage_outcome<void>> blob_client::delete_container(const std::string &container)
+{
+    return run(std::make_shared<delete_container_request>(container));
+}
+
+std::future<storage_outcome<container_property>>
+blob_client::get_container_properties(const std::string &container)
+{
+    auto http = client_->get_handle();
+    auto request = std::make_shared<get_container_property_request>(container);
+    storage_outcome<void> outcome =
+        async_executor<void>::submit(account_, request, http, context_).get();
+    if (!outcome.success()) {
+        return ready(storage_outcome<container_property>(outcome.error()));
+    }
+    return ready(storage_outcome<container_property>(
+        parse_container_property(http->get_response_headers())));
+}
+
+std::future<storage_outcome<list_containers_segmented_response>>
+blob_client::list_containers_segmented(const std::string &prefix,
+                                       const std::string &continuation_token, int max_results,
+                                       bool include_metadata)
+{
+    auto request = std::make_shared<list_containers_request>(prefix, continuation_token,
+                                                             max_results, include_metadata);
+    return async_executor<list_containers_segmented_response>::submit(
+        account_, request, client_->get_handle(), context_);
+}
+
+std::future<storage_outcome<list_blobs_segmented_response>>
+blob_client::list_blobs_segmented(const std::string &container, const std::string &delimiter,
+                                  const std::string &continuation_token, const std::string &prefix,
+                                  int max_results)
+{
+    auto request = std::make_shared<list_blobs_segmented_request>(
+        container, delimiter, continuation_token, prefix, max_results,
+        list_blobs_segmented_request::metadata);
+    return async_executor<list_blobs_segmented_response>::submit(account_, request,
+                                                                 client_->get_handle(), context_);
+}
+
+std::future<storage_outcome<blob_property>>
+blob_client::get_blob_properties(const std::string &container, const std::string &blob)
+{
+    auto http = client_->get_handle();
+    auto request = std::make_shared<get_blob_property_request>(container, blob);
+    storage_outcome<void> outcome =
+        async_executor<void>::submit(account_, request, http, context_).get();
+    if (!outcome.success()) {
+        return ready(storage_outcome<blob_property>(outcome.error()));
+    }
+    storage_outcome<blob_property> property = parse_blob_property(http->get_response_headers());
+    if (!property.success()) {
+        storage_error error = property.error();
+        error.code = std::to_string(http->status_code());
+        return ready(storage_outcome<blob_property>(std::move(error)));
+    }
+    return ready(std::move(property));
+}
+
+std::future<storage_outcome<void>>
+blob_client::download_blob_to_stream(const std::string &container, const std::string &blob,
+                                     uint64_t offset, uint64_t size, std::ostream &os)
+{
+    std::shared_ptr<download_blob_request> request;
+    if (offset == 0 && size == 0) {
+        request = std::make_shared<download_blob_request>(container, blob);
+    } else if (size == 0 || size - 1 > std::numeric_limits<uint64_t>::max() - offset) {
+        request = std::make_shared<download_blob_request>(container, blob, offset, std::nullopt);
+    } else {
+        request =
+            std::make_shared<download_blob_request>(container, blob, offset, offset + size - 1);
+    }
+    auto http = client_->get_handle();
+    http->set_output_stream(storage_ostream(os));
+    return async_executor<void>::submit(account_, request, http, context_);
+}
+
+std::future<storage_outcome<void>> blob_client::delete_blob(const std::string &container,
+                                                            const std::string &blob,
+                                                            bool delete_snapshots_only)
+{
+    return run(std::make_shared<delete_blob_request>(container, blob, delete_snapshots_only));
+}
+
+std::future<storage_outcome<void>>
+blob_client::upload_block_from_stream(const std::string &container, const std::string &blob,
+                                      const std::string &blockid, std::istream &is,
+                                      uint64_t streamlen)
+{
+    auto request = std::make_shared<put_block_request>(container, blob, blockid, streamlen);
+    auto http = client_->get_handle();
+    http->set_input_stream(storage_istream(is));
+    http->set_input_content_length(streamlen);
+    return async_executor<void>::submit(account_, request, http, context_);
+}
+
+std::future<storage_outcome<void>>
+blob_client::put_block_list(const std::string &container, const std::string &blob,
+                            const std::vector<put_block_list_request_base::block_item> &block_list,
+                            const metadata_list &metadata)
+{
+    return run(std::make_shared<put_block_list_request>(container, blob, block_list, metadata));
+}
+
+std::future<storage_outcome<void>>
+blob_client::upload_block_blob_from_stream(const std::string &container, const std::string &blob,
+                                           std::istream &is, const metadata_list &metadata,
+                                           uint64_t streamlen)
+{
+    auto request =
+        std::make_shared<create_block_blob_request>(container, blob, streamlen, metadata);
+    auto http = client_->get_handle();
+    http->set_input_stream(storage_istream(is));
+    http->set_input_content_length(streamlen);
+    return async_executor<void>::submit(account_, request, http, context_);
+}
+
+} // namespace azure::blob_service

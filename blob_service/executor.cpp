@@ -1,0 +1,236 @@
+#include "blob_service/executor.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "blob_service/encoding.h"
+
+namespace azure::blob_service
+{
+
+namespace
+{
+
+storage_error transport_error(CURLcode result)
+{
+    storage_error error;
+    error.kind = error_kind::transport;
+    error.code = std::to_string(static_cast<int>(result));
+    error.code_name = curl_easy_strerror(result);
+    return error;
+}
+
+storage_error service_error(const executor_context &context, const http_base &http, int status,
+                            const std::string &body)
+{
+    storage_error error = context.xml_parser->parse_storage_error(body);
+    error.kind = error_kind::service;
+    error.code = std::to_string(status);
+    std::string content_range = http.get_response_header("Content-Range");
+    if (!content_range.empty()) {
+        error.details.emplace_back("Content-Range", content_range);
+    }
+    const header_map &sent = http.get_request_headers();
+    auto range = sent.find("x-ms-range");
+    if (range != sent.end()) {
+        error.details.emplace_back("x-ms-range", range->second);
+    }
+    return error;
+}
+
+bool parse_decimal(const std::string &text, uint64_t &value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    value = strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
+// The body length the answer announces: from Content-Range "bytes A-B/..." when present,
+// else Content-Length. False when it announces none.
+bool announced_length(const http_base &http, uint64_t &length)
+{
+    std::string range = http.get_response_header("Content-Range");
+    const std::string unit = "bytes ";
+    if (range.compare(0, unit.size(), unit) == 0) {
+        size_t dash = range.find('-', unit.size());
+        size_t slash = range.find('/', unit.size());
+        uint64_t first = 0, last = 0;
+        if (dash != std::string::npos && slash != std::string::npos && dash < slash &&
+            parse_decimal(range.substr(unit.size(), dash - unit.size()), first) &&
+            parse_decimal(range.substr(dash + 1, slash - dash - 1), last) && last >= first) {
+            length = last - first + 1;
+            return true;
+        }
+    }
+    return parse_decimal(http.get_response_header("Content-Length"), length);
+}
+
+// A body cut short without a transport error (a proxy that fixed up the framing) is
+// reported like the transport failure libcurl gives for a cut connection, and retried so.
+storage_error short_body_error(uint64_t received, uint64_t announced)
+{
+    storage_error error = transport_error(CURLE_PARTIAL_FILE);
+    error.message = "body ended after " + std::to_string(received) + " of " +
+                    std::to_string(announced) + " bytes";
+    return error;
+}
+
+} // namespace
+
+std::shared_ptr<executor_context> executor_context::create_default()
+{
+    auto context = std::make_shared<executor_context>();
+    context->xml_parser = std::make_shared<tinyxml2_parser>();
+    context->retry_policy = std::make_shared<azure::blob_service::retry_policy>();
+    return context;
+}
+
+execution_result execute_request(const storage_account &account, storage_request_base &request,
+                                 http_base &http, const executor_context &context,
+                                 body_destination destination)
+{
+    execution_result result;
+    retry_context retry;
+    std::chrono::seconds interval{0};
+    uint64_t delivered = 0;
+    std::string etag;
+    std::function<bool(int)> switch_error;
+    if (destination == body_destination::parser) {
+        switch_error = [](int) { return true; };
+    } else {
+        switch_error = unsuccessful;
+    }
+
+    for (;;) {
+        if (retry.numbers != 0) {
+            retry_info info = context.retry_policy->evaluate(retry);
+            if (!info.should_retry) {
+                return result;
+            }
+            // The last error stands when the request cannot be repeated faithfully.
+            if (!http.reset_input_stream()) {
+                return result;
+            }
+            if (delivered > 0 && !request.resume_after(delivered, etag)) {
+                return result;
+            }
+            interval = info.interval;
+        }
+
+        http.reset();
+        storage_iostream error_stream = storage_iostream::create_storage_stream();
+        http.set_error_stream(switch_error, error_stream);
+        http.set_output_check(
+            [&request](const http_base &h) { return request.accept_response(h); });
+        request.build_request(account, http);
+
+        int status = 0;
+        CURLcode code = CURLE_OK;
+        http.submit(
+            [&](int s, storage_istream, CURLcode c) {
+                status = s;
+                code = c;
+            },
+            interval);
+        result.status = status;
+
+        uint64_t written = http.output_written();
+        delivered += written;
+        if (etag.empty() && !unsuccessful(status)) {
+            etag = http.get_response_header("ETag");
+        }
+
+        if (http.get_output_state() == output_state::sink_failed) {
+            result.error = transport_error(code);
+            result.error.message =
+                "the receiving stream failed after " + std::to_string(delivered) + " bytes";
+            return result;
+        }
+        if (http.get_output_state() == output_state::rejected) {
+            result.error.kind = error_kind::parse;
+            result.error.code = std::to_string(status);
+            result.error.message = "answer does not continue the requested range (Content-Range: " +
+                                   http.get_response_header("Content-Range") + ")";
+            return result;
+        }
+
+        ++retry.numbers;
+        if (code != CURLE_OK) {
+            result.error = transport_error(code);
+            retry.result = 503;
+            continue;
+        }
+        if (unsuccessful(status)) {
+            result.error = service_error(context, http, status, error_stream.str());
+            retry.result = status;
+            continue;
+        }
+        uint64_t announced = 0;
+        if (destination == body_destination::output_stream && http.get_output_stream().valid() &&
+            http.get_method() != http_method::head && announced_length(http, announced) &&
+            written < announced) {
+            result.error = short_body_error(written, announced);
+            retry.result = 503;
+            continue;
+        }
+        result.success = true;
+        result.error = storage_error();
+        if (destination == body_destination::parser) {
+            result.body = error_stream.str();
+        }
+        return result;
+    }
+}
+
+namespace
+{
+
+template <typename T> storage_outcome<T> listing_failure(int status, storage_outcome<T> parsed)
+{
+    storage_error error = parsed.error();
+    error.code = std::to_string(status);
+    return storage_outcome<T>(std::move(error));
+}
+
+bool is_json(const http_base &http)
+{
+    return http.get_response_header("Content-Type").find("application/json") != std::string::npos;
+}
+
+storage_error json_listing_error(int status)
+{
+    storage_error error;
+    error.kind = error_kind::parse;
+    error.code = std::to_string(status);
+    error.message = "listing answered as JSON, which this client does not read";
+    return error;
+}
+
+} // namespace
+
+storage_outcome<list_containers_segmented_response>
+parse_listing_body(const executor_context &context, const http_base &http, int status,
+                   const std::string &body, const list_containers_segmented_response *)
+{
+    if (is_json(http)) {
+        return storage_outcome<list_containers_segmented_response>(json_listing_error(status));
+    }
+    auto parsed = context.xml_parser->parse_list_containers_segmented_response(body);
+    return parsed.success() ? parsed : listing_failure(status, std::move(parsed));
+}
+
+storage_outcome<list_blobs_segmented_response>
+parse_listing_body(const executor_context &context, const http_base &http, int status,
+                   const std::string &body, const list_blobs_segmented_response *)
+{
+    if (is_json(http)) {
+        return storage_outcome<list_blobs_segmented_response>(json_listing_error(status));
+    }
+    auto parsed = context.xml_parser->parse_list_blobs_segmented_response(body);
+    return parsed.success() ? parsed : listing_failure(status, std::move(parsed));
+}
+
+} // namespace azure::blob_service

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <future>
+#include <memory>
+#include <string>
+
+#include "blob_service/http_base.h"
+#include "blob_service/request_base.h"
+#include "blob_service/responses.h"
+#include "blob_service/retry.h"
+#include "blob_service/storage_account.h"
+#include "blob_service/storage_outcome.h"
+#include "blob_service/xml_parser.h"
+
+namespace azure::blob_service
+{
+
+// Parsers and policy shared by every request of a client; none of them holds mutable state.
+struct executor_context {
+    std::shared_ptr<xml_parser_base> xml_parser;
+    std::shared_ptr<void> json_parser; // this system reads no JSON answers
+    std::shared_ptr<retry_policy_base> retry_policy;
+
+    static std::shared_ptr<executor_context> create_default();
+};
+
+// Where the body of a successful answer goes.
+enum class body_destination {
+    output_stream, // the caller's stream set on the http request (or nowhere)
+    parser         // collected for the caller to parse
+};
+
+struct execution_result {
+    bool success = false;
+    storage_error error; // when !success
+    int status = 0;      // of the last attempt
+    std::string body;    // with body_destination::parser, on success
+};
+
+// Runs `request` over `http` under the context's retry policy, on the calling thread. Bytes
+// already handed to the caller's output stream are never rewound or repeated: a repeated
+// attempt continues after them when the request can, and the request fails otherwise.
+execution_result execute_request(const storage_account &account, storage_request_base &request,
+                                 http_base &http, const executor_context &context,
+                                 body_destination destination);
+
+// Turns a parser-destination body into a listing; failures get the answer's status as code.
+storage_outcome<list_containers_segmented_response>
+parse_listing_body(const executor_context &context, const http_base &http, int status,
+                   const std::string &body, const list_containers_segmented_response *);
+storage_outcome<list_blobs_segmented_response>
+parse_listing_body(const executor_context &context, const http_base &http, int status,
+                   const std::string &body, const list_blobs_segmented_response *);
+
+// The returned future is already satisfied: everything runs on the calling thread.
+template <typename T> class async_executor
+{
+  public:
+    static std::future<storage_outcome<T>> submit(std::shared_ptr<storage_account> account,
+                                                  std::shared_ptr<storage_request_base> request,
+                                                  std::shared_ptr<http_base> http,
+                                                  std::shared_ptr<executor_context> context)
+    {
+        std::promise<storage_outcome<T>> promise;
+        execution_result result =
+            execute_request(*account, *request, *http, *context, body_destination::parser);
+        if (!result.success) {
+            promise.set_value(storage_outcome<T>(std::move(result.error)));
+        } else {
+            promise.set_value(parse_listing_body(*context, *http, result.status, result.body,
+                                                 static_cast<const T *>(nullptr)));
+        }
+        return promise.get_future();
+    }
+};
+
+template <> class async_executor<void>
+{
+  public:
+    static std::future<storage_outcome<void>> submit(std::shared_ptr<storage_account> account,
+                                                     std::shared_ptr<storage_request_base> request,
+                                                     std::shared_ptr<http_base> http,
+                                                     std::shared_ptr<executor_context> context)
+    {
+        std::promise<storage_outcome<void>> promise;
+        execution_result result =
+            execute_request(*account, *request, *http, *context, body_destination::output_stream);
+        promise.set_value(result.success ? storage_outcome<void>::succeeded()
+                                         : storage_outcome<void>(std::move(result.error)));
+        return promise.get_future();
+    }
+};
+
+} // namespace azure::blob_service

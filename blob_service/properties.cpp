@@ -1,0 +1,93 @@
+#include "blob_service/properties.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include <curl/curl.h>
+
+namespace azure::blob_service
+{
+
+namespace
+{
+
+const char meta_prefix[] = "x-ms-meta-";
+const size_t meta_prefix_len = sizeof(meta_prefix) - 1;
+
+std::string header(const header_map &headers, const char *name)
+{
+    auto it = headers.find(name);
+    return it == headers.end() ? std::string() : it->second;
+}
+
+metadata_list parse_metadata(const header_map &headers)
+{
+    metadata_list pairs;
+    for (const auto &[name, value] : headers) {
+        if (name.compare(0, meta_prefix_len, meta_prefix) == 0) {
+            pairs.emplace_back(name.substr(meta_prefix_len), value);
+        }
+    }
+    return pairs;
+}
+
+// Accepts what strtoull with base 0 accepts, but only when the whole text is the number.
+bool parse_size(const std::string &text, uint64_t &size)
+{
+    size = 0;
+    if (text.empty()) {
+        return true;
+    }
+    if (text.find('-') != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    char *end = nullptr;
+    unsigned long long value = strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || end == text.c_str() || *end != '\0') {
+        return false;
+    }
+    size = value;
+    return true;
+}
+
+} // namespace
+
+storage_outcome<blob_property> parse_blob_property(const header_map &headers)
+{
+    blob_property property;
+    property.cache_control = header(headers, "Cache-Control");
+    property.content_disposition = header(headers, "Content-Disposition");
+    property.content_encoding = header(headers, "Content-Encoding");
+    property.content_language = header(headers, "Content-Language");
+    property.content_md5 = header(headers, "Content-MD5");
+    property.content_type = header(headers, "Content-Type");
+    property.etag = header(headers, "ETag");
+    property.copy_status = header(headers, "x-ms-copy-status");
+
+    std::string last_modified = header(headers, "Last-Modified");
+    property.last_modified =
+        last_modified.empty() ? -1 : curl_getdate(last_modified.c_str(), nullptr);
+
+    std::string length = header(headers, "Content-Length");
+    if (!parse_size(length, property.size)) {
+        storage_error error;
+        error.kind = error_kind::parse;
+        error.message = "Content-Length header is not a number: " + length;
+        return storage_outcome<blob_property>(std::move(error));
+    }
+    property.metadata = parse_metadata(headers);
+    property.valid = true;
+    return storage_outcome<blob_property>(std::move(property));
+}
+
+container_property parse_container_property(const header_map &headers)
+{
+    container_property property;
+    property.etag = header(headers, "ETag");
+    property.metadata = parse_metadata(headers);
+    property.valid = true;
+    return property;
+}
+
+} // namespace azure::blob_service

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "blob_service/credential.h"
+#include "blob_service/http_base.h"
+#include "blob_service/storage_account.h"
+#include "blob_service/storage_url.h"
+
+namespace azure::blob_service
+{
+
+// One REST operation. build_request fills a reset http request completely (method, URL,
+// headers, signature) and is called again before every attempt.
+class storage_request_base
+{
+  public:
+    virtual ~storage_request_base() = default;
+
+    virtual std::string ms_client_request_id() const { return {}; }
+    virtual void build_request(const storage_account &account, http_base &http) const = 0;
+
+    // Whether a 2xx answer may write its body into the caller's stream; called before the
+    // first body byte of each attempt.
+    virtual bool accept_response(const http_base &) const { return true; }
+
+    // After a failed attempt that delivered `delivered` body bytes in total, prepares the
+    // request to fetch only the rest of the body of the entity tagged `etag`. False when the
+    // request cannot continue a body, so it must not be repeated.
+    virtual bool resume_after(uint64_t, const std::string &) { return false; }
+};
+
+class blob_request_base : public storage_request_base
+{
+  public:
+    virtual long long timeout() const { return 0; }
+    virtual std::string if_modified_since() const { return {}; }
+    virtual std::string if_match() const { return {}; }
+    virtual std::string if_none_match() const { return {}; }
+    virtual std::string if_unmodified_since() const { return {}; }
+    virtual std::string ms_lease_id() const { return {}; }
+};
+
+// Sends an "x-ms-" header and records it for signing; an optional empty value is skipped.
+void add_ms_header(http_base &http, storage_headers &headers, const std::string &name,
+                   const std::string &value, bool optional = false);
+void add_ms_header(http_base &http, storage_headers &headers, const std::string &name,
+                   uint64_t value, bool optional = false);
+
+void add_access_condition_headers(http_base &http, storage_headers &headers,
+                                  const blob_request_base &request);
+
+// Adds the timeout query parameter of `request`, then sets the URL the credential sends.
+void set_request_url(const storage_account &account, http_base &http, storage_url &url,
+                     const blob_request_base &request);
+
+// Common end of every builder: client request id, User-Agent, x-ms-date, x-ms-version, and
+// the signature, in this order.
+void finish_request(const storage_account &account, http_base &http, const storage_url &url,
+                    storage_headers &headers, const blob_request_base &request);
+
+} // namespace azure::blob_service

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "blob_service/request_base.h"
+#include "blob_service/responses.h"
+
+namespace azure::blob_service
+{
+
+// The body comes from the stream the blob client sets on the http request.
+class put_block_request final : public blob_request_base
+{
+  public:
+    put_block_request(std::string container, std::string blob, std::string blockid,
+                      uint64_t content_length)
+        : container_(std::move(container)), blob_(std::move(blob)), blockid_(std::move(blockid)),
+          content_length_(content_length)
+    {
+    }
+    void build_request(const storage_account &account, http_base &http) const override;
+
+  private:
+    std::string container_;
+    std::string blob_;
+    std::string blockid_;
+    uint64_t content_length_;
+};
+
+class put_block_list_request_base : public blob_request_base
+{
+  public:
+    struct block_item {
+        enum block_type { committed = 0, uncommitted = 1, latest = 2 };
+        std::string id;
+        block_type type = uncommitted;
+    };
+};
+
+// Builds its own XML body on every attempt.
+class put_block_list_request final : public put_block_list_request_base
+{
+  public:
+    put_block_list_request(std::string container, std::string blob, std::vector<block_item> blocks,
+                           metadata_list metadata)
+        : container_(std::move(container)), blob_(std::move(blob)), blocks_(std::move(blocks)),
+          metadata_(std::move(metadata))
+    {
+    }
+    void build_request(const storage_account &account, http_base &http) const override;
+
+    std::string body() const;
+
+  private:
+    std::string container_;
+    std::string blob_;
+    std::vector<block_item> blocks_;
+    metadata_list metadata_;
+};
+
+// The body comes from the stream the blob client sets on the http request.
+class create_block_blob_request final : public blob_request_base
+{
+  public:
+    create_block_blob_request(std::string container, std::string blob, uint64_t content_length,
+                              metadata_list metadata)
+        : container_(std::move(container)), blob_(std::move(blob)), content_length_(content_length),
+          metadata_(std::move(metadata))
+    {
+    }
+    void build_request(const storage_account &account, http_base &http) const override;
+
+  private:
+    std::string container_;
+    std::string blob_;
+    uint64_t content_length_;
+    metadata_list metadata_;
+};
+
+} // namespace azure::blob_service

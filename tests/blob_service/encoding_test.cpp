@@ -1,0 +1,153 @@
+#include "blob_service/date.h"
+#include "blob_service/encoding.h"
+
+#include <clocale>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+namespace bs = azure::blob_service;
+
+namespace
+{
+
+std::vector<uint8_t> bytes(const std::string &s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+TEST(encoding, to_base64_known_answers)
+{
+    struct {
+        std::vector<uint8_t> in;
+        const char *out;
+    } cases[] = {
+        {{}, ""},
+        {bytes("abc"), "YWJj"},
+        {{0xff}, "/w=="},
+        {bytes("ab"), "YWI="},
+        {bytes("a"), "YQ=="},
+        {bytes("Hello, World"), "SGVsbG8sIFdvcmxk"},
+        {{0xfb, 0xff, 0xbf}, "+/+/"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(bs::to_base64(c.in), c.out);
+    }
+}
+
+TEST(encoding, from_base64_known_answers)
+{
+    struct {
+        const char *in;
+        std::vector<uint8_t> out;
+    } cases[] = {
+        {"", {}},
+        {"YQ==", {0x61}},
+        {"YWI=", bytes("ab")},
+        {"YWJj", bytes("abc")},
+        {"SGVsbG8sIFdvcmxk", bytes("Hello, World")},
+        {"+/+/", {0xfb, 0xff, 0xbf}},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(bs::from_base64(c.in), c.out) << c.in;
+    }
+}
+
+TEST(encoding, from_base64_rejects_malformed_input_with_its_message)
+{
+    struct {
+        const char *in;
+        const char *message;
+    } cases[] = {
+        {"YWJ", "length of base64 string is not an even multiple of 4"},
+        {"YWJjY", "length of base64 string is not an even multiple of 4"},
+        {"YW-j", "invalid character found in base64 string"},
+        {"YW_j", "invalid character found in base64 string"},
+        {"YW\xc3\xa9", "invalid character found in base64 string"},
+        {"YR==", "Invalid end of base64 string"},
+        {"YWK=", "Invalid end of base64 string"},
+        {"Y===", "invalid padding character found in base64 string"},
+        {"YQ=a", "invalid padding character found in base64 string"},
+        {"YQ==YWJj", "invalid padding character found in base64 string"},
+        {"====", "invalid padding character found in base64 string"},
+    };
+    for (const auto &c : cases) {
+        try {
+            bs::from_base64(c.in);
+            ADD_FAILURE() << "no exception for " << c.in;
+        } catch (const std::runtime_error &e) {
+            EXPECT_STREQ(e.what(), c.message) << c.in;
+        }
+    }
+}
+
+TEST(encoding, percent_encoding_of_path_and_query)
+{
+    struct {
+        const char *in;
+        const char *path;
+        const char *query;
+    } cases[] = {
+        {"a b+c/d", "a%20b%2Bc/d", "a%20b%2Bc/d"},
+        {"a=b&c+d", "a=b&c%2Bd", "a%3Db%26c%2Bd"},
+        {"~-._", "~-._", "~-._"},
+        {"?#%", "%3F%23%25", "?%23%25"},
+        {"\xc3\xa9", "%C3%A9", "%C3%A9"},
+        {"!$'()*,;:@", "!$'()*,;:@", "!$'()*,;:@"},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(bs::encode_url_path(c.in), c.path) << c.in;
+        EXPECT_EQ(bs::encode_url_query(c.in), c.query) << c.in;
+    }
+}
+
+TEST(encoding, ranges)
+{
+    EXPECT_EQ(bs::get_ms_range(0, 0), "");
+    EXPECT_EQ(bs::get_ms_range(0, 99), "bytes=0-99");
+    EXPECT_EQ(bs::get_ms_range(0, 1023), "bytes=0-1023");
+    EXPECT_EQ(bs::get_ms_range(100, 0), "bytes=100-");
+    EXPECT_EQ(bs::get_ms_range(512, 0), "bytes=512-");
+    EXPECT_EQ(bs::format_ms_range(0, 0), "bytes=0-0");
+    EXPECT_EQ(bs::format_ms_range(0, std::nullopt), "bytes=0-");
+    EXPECT_EQ(bs::format_ms_range(18446744073709551614ull, 18446744073709551614ull),
+              "bytes=18446744073709551614-18446744073709551614");
+}
+
+TEST(encoding, status_classifiers)
+{
+    struct {
+        int status;
+        bool retry;
+        bool fail;
+    } cases[] = {
+        {200, true, false}, {201, true, false}, {202, true, false}, {206, true, false},
+        {299, true, false}, {199, true, true},  {300, false, true}, {304, false, true},
+        {400, false, true}, {404, false, true}, {408, true, true},  {412, false, true},
+        {416, false, true}, {499, false, true}, {500, true, true},  {501, false, true},
+        {502, true, true},  {503, true, true},  {504, true, true},  {505, false, true},
+        {599, true, true},  {0, true, true},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(bs::retryable(c.status), c.retry) << c.status;
+        EXPECT_EQ(bs::unsuccessful(c.status), c.fail) << c.status;
+    }
+}
+
+TEST(date, formats_with_english_names_under_any_locale)
+{
+    // 784111777 is Sun, 06 Nov 1994 08:49:37 GMT.
+    const char *old = setlocale(LC_TIME, nullptr);
+    std::string saved = old ? old : "C";
+    setlocale(LC_TIME, "de_DE.UTF-8"); // may be absent; the names must not depend on it
+    EXPECT_EQ(bs::format_ms_date(784111777, bs::date_format::rfc_1123),
+              "Sun, 06 Nov 1994 08:49:37 GMT");
+    EXPECT_EQ(bs::format_ms_date(784111777, bs::date_format::iso_8601), "1994-11-06T08:49:37Z");
+    EXPECT_EQ(bs::format_ms_date(951782400, bs::date_format::rfc_1123),
+              "Tue, 29 Feb 2000 00:00:00 GMT");
+    setlocale(LC_TIME, saved.c_str());
+    EXPECT_THROW(bs::format_ms_date(0, static_cast<bs::date_format>(2)), std::runtime_error);
+    EXPECT_EQ(bs::get_ms_date(bs::date_format::rfc_1123).size(), 29u);
+}
+
+} // namespace

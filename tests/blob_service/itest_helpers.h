@@ -1,0 +1,88 @@
+// Shared pieces of the blob service integration tests: clients pointed at the emulator
+// fixture (directly or through the fault proxy) and streams that behave like the storage
+// layer's callback streams.
+#pragma once
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <streambuf>
+#include <string>
+
+#include "blob_service/blob_client.h"
+#include "test_support.h"
+
+namespace ostrel_test
+{
+
+// The tests talk to loopback only, whatever the environment says about proxies.
+inline void ignore_proxy_environment()
+{
+    for (const char *name :
+         {"http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY"}) {
+        unsetenv(name);
+    }
+}
+
+inline std::shared_ptr<azure::blob_service::blob_client>
+make_client(const emulator &e, std::shared_ptr<azure::blob_service::storage_credential> credential)
+{
+    auto account = std::make_shared<azure::blob_service::storage_account>(
+        e.account, std::move(credential), e.use_https, e.endpoint, false);
+    return std::make_shared<azure::blob_service::blob_client>(account, 2, e.ca_file);
+}
+
+inline std::string random_bytes(size_t size, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string data(size, '\0');
+    for (auto &c : data) {
+        c = static_cast<char>(gen() & 0xff);
+    }
+    return data;
+}
+
+// An output buffer without positioning, like the storage layer's callback stream: a seek
+// fails, and it can refuse data after a limit.
+class sink_buf final : public std::streambuf
+{
+  public:
+    explicit sink_buf(size_t limit = std::string::npos) : limit_(limit) {}
+    std::string data;
+
+  protected:
+    std::streamsize xsputn(const char *s, std::streamsize n) override
+    {
+        if (data.size() + static_cast<size_t>(n) > limit_) {
+            return 0;
+        }
+        data.append(s, static_cast<size_t>(n));
+        return n;
+    }
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        char ch = traits_type::to_char_type(c);
+        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+    }
+
+  private:
+    size_t limit_;
+};
+
+// An input buffer without positioning, like the storage layer's upload stream.
+class source_buf final : public std::streambuf
+{
+  public:
+    explicit source_buf(std::string data) : data_(std::move(data))
+    {
+        setg(data_.data(), data_.data(), data_.data() + data_.size());
+    }
+
+  private:
+    std::string data_;
+};
+
+} // namespace ostrel_test
