@@ -1,0 +1,65 @@
+/*
+ * The host-side record behind an ostrel_gfs_operation_t, shared by the
+ * session runtime (which creates and waits on it) and the finish calls (which
+ * plug-ins make from any thread).
+ */
+#ifndef OSTREL_HOST_OPERATION_H
+#define OSTREL_HOST_OPERATION_H
+
+#include "host/ostrel_host_runtime.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace ostrel_host
+{
+
+enum class operation_kind { session_start, stat, command, transfer };
+
+struct session::state {
+    session_options options;
+    void *session_arg = nullptr;
+    bool started = false;
+    /* Every operation of the session stays alive until the session is
+     * destroyed, so a late or repeated finish call from a faulty plug-in
+     * finds a record instead of freed memory. */
+    std::vector<std::unique_ptr<ostrel_gfs_operation_s>> operations;
+};
+
+} // namespace ostrel_host
+
+struct ostrel_gfs_operation_s {
+    ostrel_host::session::state *session = nullptr;
+    ostrel_host::operation_kind kind;
+
+    std::mutex lock;
+    std::condition_variable done_cond;
+    bool done = false;
+
+    /* the answers, written by the finish calls */
+    ostrel_host::error_info error;
+    void *session_arg = nullptr;
+    ostrel_host::stat_result *stat = nullptr;
+    std::function<void(const ostrel_gfs_stat_t *, int)> on_partial;
+    ostrel_host::command_result *command = nullptr;
+    std::function<void(const std::string &)> on_intermediate;
+
+    /* arguments the plug-in may keep pointers to until it finishes */
+    std::string path;
+    std::string cksm_alg;
+    std::string rnfr_path;
+    std::string from_path;
+    ostrel_gfs_session_info_t session_info{};
+    ostrel_gfs_stat_info_t stat_info{};
+    ostrel_gfs_command_info_t command_info{};
+
+    explicit ostrel_gfs_operation_s(ostrel_host::operation_kind k) : kind(k) {}
+};
+
+namespace ostrel_host
+{
+/* Blocks until the operation's finish call has been made. */
+void operation_wait(ostrel_gfs_operation_s *op);
+} // namespace ostrel_host
+
+#endif

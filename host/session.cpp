@@ -1,0 +1,153 @@
+/* Client sessions: each call hands one operation to the plug-in's table and
+ * waits for its finish call. */
+#include "host/operation.h"
+
+#include <cstdlib>
+#include <utility>
+
+namespace
+{
+
+ostrel_host::error_info host_failure(const std::string &text)
+{
+    ostrel_host::error_info info;
+    info.ok = false;
+    info.text = text;
+    return info;
+}
+
+const char *const unsupported = "operation not supported by the storage interface";
+
+/* A C string the plug-in may read until it finishes: NULL stays NULL. */
+char *kept(std::string *store, const char *text)
+{
+    if (text == nullptr)
+        return nullptr;
+    *store = text;
+    return &(*store)[0];
+}
+
+} // namespace
+
+namespace ostrel_host
+{
+
+stat_result::~stat_result()
+{
+    for (ostrel_gfs_stat_t &entry : entries) {
+        free(entry.name);
+        free(entry.symlink_target);
+    }
+}
+
+stat_result::stat_result(stat_result &&other) noexcept
+    : error(std::move(other.error)), entries(std::move(other.entries)),
+      batches(std::move(other.batches))
+{
+    other.entries.clear();
+}
+
+session::session(const ostrel_gfs_storage_iface_t *dsi, session_options options)
+    : dsi(dsi), st(new state())
+{
+    st->options = std::move(options);
+}
+
+session::~session()
+{
+    end();
+}
+
+static ostrel_gfs_operation_s *new_operation(session::state *st, operation_kind kind)
+{
+    st->operations.push_back(std::make_unique<ostrel_gfs_operation_s>(kind));
+    ostrel_gfs_operation_s *op = st->operations.back().get();
+    op->session = st;
+    return op;
+}
+
+error_info session::start(const std::string &username)
+{
+    if (st->started)
+        return host_failure("session already started");
+    if (dsi == nullptr || dsi->init_func == nullptr)
+        return host_failure(unsupported);
+    ostrel_gfs_operation_s *op = new_operation(st.get(), operation_kind::session_start);
+    op->session_info.username = kept(&op->path, username.c_str());
+    op->session_info.host_id = kept(&op->from_path, "localhost");
+    dsi->init_func(op, &op->session_info);
+    operation_wait(op);
+    std::lock_guard<std::mutex> guard(op->lock);
+    if (op->error.ok) {
+        st->session_arg = op->session_arg;
+        st->started = true;
+    }
+    return op->error;
+}
+
+void session::end()
+{
+    if (!st || !st->started)
+        return;
+    st->started = false;
+    if (dsi->destroy_func != nullptr)
+        dsi->destroy_func(st->session_arg);
+    st->session_arg = nullptr;
+}
+
+stat_result session::stat(const std::string &path, bool file_only,
+                          const std::function<void(const ostrel_gfs_stat_t *, int)> &on_partial)
+{
+    stat_result result;
+    if (!st->started) {
+        result.error = host_failure("session not started");
+        return result;
+    }
+    if (dsi->stat_func == nullptr) {
+        result.error = host_failure(unsupported);
+        return result;
+    }
+    ostrel_gfs_operation_s *op = new_operation(st.get(), operation_kind::stat);
+    op->stat = &result;
+    op->on_partial = on_partial;
+    op->stat_info.file_only = file_only ? 1 : 0;
+    op->stat_info.pathname = kept(&op->path, path.c_str());
+    dsi->stat_func(op, &op->stat_info, st->session_arg);
+    operation_wait(op);
+    std::lock_guard<std::mutex> guard(op->lock);
+    result.error = op->error;
+    op->stat = nullptr;
+    op->on_partial = nullptr;
+    return result;
+}
+
+command_result session::command(const ostrel_gfs_command_info_t &command_info,
+                                const std::function<void(const std::string &)> &on_intermediate)
+{
+    command_result result;
+    if (!st->started) {
+        result.error = host_failure("session not started");
+        return result;
+    }
+    if (dsi->command_func == nullptr) {
+        result.error = host_failure(unsupported);
+        return result;
+    }
+    ostrel_gfs_operation_s *op = new_operation(st.get(), operation_kind::command);
+    op->command = &result;
+    op->on_intermediate = on_intermediate;
+    op->command_info = command_info;
+    op->command_info.pathname = kept(&op->path, command_info.pathname);
+    op->command_info.cksm_alg = kept(&op->cksm_alg, command_info.cksm_alg);
+    op->command_info.rnfr_pathname = kept(&op->rnfr_path, command_info.rnfr_pathname);
+    op->command_info.from_pathname = kept(&op->from_path, command_info.from_pathname);
+    dsi->command_func(op, &op->command_info, st->session_arg);
+    operation_wait(op);
+    std::lock_guard<std::mutex> guard(op->lock);
+    result.error = op->error;
+    op->command = nullptr;
+    op->on_intermediate = nullptr;
+    return result;
+}
+
+} // namespace ostrel_host

@@ -1,0 +1,47 @@
+// The extension registry through which plug-ins publish their storage interface.
+#include "host/ostrel_host.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace
+{
+
+TEST(ExtensionRegistry, AddLookupRemove)
+{
+    int first = 1, second = 2;
+    char name[32];
+    strcpy(name, "registry_test_dsi");
+    ASSERT_EQ(ostrel_extension_registry_add(&ostrel_i_gfs_dsi_registry, name, nullptr, &first), 0);
+    // the registry keeps its own copy of the name
+    strcpy(name, "scribbled-over");
+    EXPECT_EQ(ostrel_extension_lookup(&ostrel_i_gfs_dsi_registry, "registry_test_dsi"), &first);
+
+    EXPECT_NE(ostrel_extension_registry_add(&ostrel_i_gfs_dsi_registry, (void *)"registry_test_dsi",
+                                            nullptr, &second),
+              0);
+    EXPECT_EQ(ostrel_extension_lookup(&ostrel_i_gfs_dsi_registry, "registry_test_dsi"), &first);
+
+    EXPECT_EQ(
+        ostrel_extension_registry_remove(&ostrel_i_gfs_dsi_registry, (void *)"registry_test_dsi"),
+        &first);
+    EXPECT_EQ(ostrel_extension_lookup(&ostrel_i_gfs_dsi_registry, "registry_test_dsi"), nullptr);
+    EXPECT_EQ(
+        ostrel_extension_registry_remove(&ostrel_i_gfs_dsi_registry, (void *)"registry_test_dsi"),
+        nullptr);
+    EXPECT_EQ(ostrel_extension_registry_add(&ostrel_i_gfs_dsi_registry, (void *)"registry_test_dsi",
+                                            nullptr, &second),
+              0);
+    EXPECT_EQ(
+        ostrel_extension_registry_remove(&ostrel_i_gfs_dsi_registry, (void *)"registry_test_dsi"),
+        &second);
+}
+
+TEST(ExtensionRegistry, UnknownNameIsNull)
+{
+    EXPECT_EQ(ostrel_extension_lookup(&ostrel_i_gfs_dsi_registry, "no_such_dsi"), nullptr);
+    EXPECT_EQ(ostrel_extension_lookup(&ostrel_i_gfs_dsi_registry, nullptr), nullptr);
+}
+
+} // namespace

@@ -1,0 +1,189 @@
+// Sessions and operations against the test plug-in, which answers from its
+// own threads the way storage plug-ins do.
+#include "host/ostrel_host_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+namespace
+{
+
+struct session_fixture : ::testing::Test {
+    std::unique_ptr<ostrel_host::loaded_module> module;
+    const ostrel_gfs_storage_iface_t *dsi = nullptr;
+    std::string config = "alpha";
+
+    void SetUp() override
+    {
+        setenv("OSTREL_MODULE_PATH", OSTREL_TEST_MODULE_DIR, 1);
+        module = ostrel_host::loaded_module::load("ostrel_test_dsi");
+        dsi = module->dsi("test_dsi");
+        ASSERT_NE(dsi, nullptr);
+    }
+
+    ostrel_host::session_options options()
+    {
+        ostrel_host::session_options o;
+        o.documents = [this](const std::string &key) -> std::optional<std::string> {
+            if (key == "config")
+                return config;
+            if (key == "creds")
+                throw std::runtime_error("token source failed");
+            return std::nullopt;
+        };
+        o.update_interval = 7;
+        return o;
+    }
+
+    ostrel_result_t exported(const char *name)
+    {
+        return *static_cast<ostrel_result_t *>(module->symbol(name));
+    }
+};
+
+TEST_F(session_fixture, StatDeliversPartialAnswersInOrderThenTheFinalOne)
+{
+    ostrel_host::session session(dsi, options());
+    ASSERT_TRUE(session.start().ok);
+    std::vector<std::string> seen;
+    std::vector<int> batches;
+    std::thread::id caller = std::this_thread::get_id(), partial_thread;
+    auto result = session.stat("/c/dir", false, [&](const ostrel_gfs_stat_t *entries, int n) {
+        partial_thread = std::this_thread::get_id();
+        batches.push_back(n);
+        for (int i = 0; i < n; i++)
+            seen.push_back(entries[i].name);
+    });
+    ASSERT_TRUE(result.error.ok) << result.error.text;
+    EXPECT_EQ(batches, (std::vector<int>{2, 3}));
+    EXPECT_EQ(result.batches, (std::vector<int>{2, 3}));
+    EXPECT_NE(partial_thread, caller);
+    // names come from the session handle the start handed over
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"alpha:1", "alpha:2", "alpha:3", "alpha:4", "alpha:5"}));
+    ASSERT_EQ(result.entries.size(), 6u);
+    for (size_t i = 0; i < 6; i++) {
+        // the plug-in overwrote its buffers after each call: these are the host's copies
+        EXPECT_STREQ(result.entries[i].name, ("alpha:" + std::to_string(i + 1)).c_str());
+        EXPECT_EQ(result.entries[i].size, (int64_t)(i + 1) * 100);
+    }
+}
+
+TEST_F(session_fixture, FailedStatCarriesTheWholeChainAndLeavesNothingRegistered)
+{
+    ostrel_host::session session(dsi, options());
+    ASSERT_TRUE(session.start().ok);
+    auto result = session.stat("/missing", true);
+    EXPECT_FALSE(result.error.ok);
+    EXPECT_EQ(result.error.reply_code, 550);
+    EXPECT_EQ(result.error.response_error_code, "PATH_NOT_FOUND");
+    EXPECT_EQ(result.error.text, "550 PATH_NOT_FOUND: GridFTP-Path: \"/missing\"\n"
+                                 "Azure Error accessing \"/missing\"");
+    EXPECT_TRUE(result.entries.empty());
+    EXPECT_EQ(ostrel_error_peek(exported("ostrel_test_dsi_last_result")), nullptr);
+}
+
+TEST_F(session_fixture, RefusedStartGivesReplyAndNoSession)
+{
+    config = "refuse";
+    int destroyed = *static_cast<int *>(module->symbol("ostrel_test_dsi_destroyed"));
+    {
+        ostrel_host::session session(dsi, options());
+        ostrel_host::error_info started = session.start();
+        EXPECT_FALSE(started.ok);
+        EXPECT_EQ(started.reply_code, 530);
+        EXPECT_EQ(started.response_error_code, "LOGIN_DENIED");
+        EXPECT_EQ(started.text, "530 LOGIN_DENIED");
+        auto result = session.stat("/c", true);
+        EXPECT_FALSE(result.error.ok);
+        EXPECT_NE(result.error.text.find("not started"), std::string::npos);
+    }
+    // no session handle: the end slot must not have run
+    EXPECT_EQ(*static_cast<int *>(module->symbol("ostrel_test_dsi_destroyed")), destroyed);
+}
+
+TEST_F(session_fixture, SessionEndRunsOnce)
+{
+    int *destroyed = static_cast<int *>(module->symbol("ostrel_test_dsi_destroyed"));
+    int before = *destroyed;
+    {
+        ostrel_host::session session(dsi, options());
+        ASSERT_TRUE(session.start().ok);
+        EXPECT_FALSE(session.start().ok);
+        session.end();
+        session.end();
+    }
+    EXPECT_EQ(*destroyed, before + 1);
+}
+
+ostrel_gfs_command_info_t command(int number, const char *path)
+{
+    ostrel_gfs_command_info_t info = {};
+    info.command = number;
+    info.pathname = const_cast<char *>(path);
+    info.cksm_length = -1;
+    return info;
+}
+
+TEST_F(session_fixture, CommandsSucceedFailAndReportProgress)
+{
+    ostrel_host::session session(dsi, options());
+    ASSERT_TRUE(session.start().ok);
+
+    EXPECT_TRUE(session.command(command(OSTREL_GFS_CMD_MKD, "/c/d")).error.ok);
+
+    auto deleted = session.command(command(OSTREL_GFS_CMD_DELE, "/c/gone"));
+    EXPECT_FALSE(deleted.error.ok);
+    EXPECT_EQ(deleted.error.reply_code, 550);
+    EXPECT_EQ(deleted.error.text, "550 PATH_NOT_FOUND: GridFTP-Path: \"/c/gone\"");
+
+    std::vector<std::string> progress;
+    auto cksum = session.command(command(OSTREL_GFS_CMD_CKSM, "/c/f"),
+                                 [&](const std::string &text) { progress.push_back(text); });
+    EXPECT_TRUE(cksum.error.ok);
+    EXPECT_EQ(cksum.response, "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(progress, (std::vector<std::string>{"100", "200"}));
+    EXPECT_EQ(cksum.intermediate, progress);
+
+    auto refused = session.command(command(OSTREL_GFS_CMD_RNTO, "/c/x"));
+    EXPECT_FALSE(refused.error.ok);
+    EXPECT_FALSE(refused.error.text.empty());
+}
+
+TEST_F(session_fixture, SecondFinishIsIgnoredAndItsErrorReleased)
+{
+    ostrel_host::session session(dsi, options());
+    ASSERT_TRUE(session.start().ok);
+    ::testing::internal::CaptureStderr();
+    auto result = session.command(command(OSTREL_GFS_CMD_RMD, "/c/d"));
+    std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(result.error.ok) << result.error.text;
+    EXPECT_NE(log.find("after it was finished"), std::string::npos) << log;
+    EXPECT_EQ(ostrel_error_peek(exported("ostrel_test_dsi_second_result")), nullptr);
+}
+
+TEST_F(session_fixture, DocumentsAndUpdateIntervalReachThePlugin)
+{
+    ostrel_host::session session(dsi, options());
+    ASSERT_TRUE(session.start().ok);
+    ::testing::internal::CaptureStderr();
+    auto reply = session.command(command(OSTREL_GFS_CMD_SITE_DSI, "/"));
+    std::string log = ::testing::internal::GetCapturedStderr();
+    // a failing document source means "no document", and the user is told why
+    EXPECT_EQ(reply.response, "7 config=alpha creds=none nokey=none");
+    EXPECT_NE(log.find("token source failed"), std::string::npos) << log;
+}
+
+TEST(SessionWithoutSlots, MissingSlotsAreReportedNotCalled)
+{
+    ostrel_gfs_storage_iface_t empty = {};
+    ostrel_host::session none(&empty, {});
+    ostrel_host::error_info started = none.start();
+    EXPECT_FALSE(started.ok);
+    EXPECT_NE(started.text.find("not supported"), std::string::npos);
+}
+
+} // namespace

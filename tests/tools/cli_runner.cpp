@@ -1,0 +1,82 @@
+#include "tests/tools/cli_runner.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace ostrel_cli_test
+{
+
+namespace
+{
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+temp_file::temp_file(const std::string &content)
+{
+    char path[] = "/tmp/ostrel-cli-test-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0)
+        throw std::runtime_error("mkstemp failed");
+    close(fd);
+    path_ = path;
+    write(content);
+}
+
+temp_file::~temp_file()
+{
+    unlink(path_.c_str());
+}
+
+void temp_file::write(const std::string &content) const
+{
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+run_result run_cli(const std::vector<std::string> &args)
+{
+    temp_file out(""), err("");
+    pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        int o = open(out.path().c_str(), O_WRONLY | O_TRUNC);
+        int e = open(err.path().c_str(), O_WRONLY | O_TRUNC);
+        int in = open("/dev/null", O_RDONLY);
+        if (o < 0 || e < 0 || in < 0)
+            _exit(127);
+        dup2(in, 0);
+        dup2(o, 1);
+        dup2(e, 2);
+        std::vector<char *> argv;
+        argv.push_back(const_cast<char *>(OSTREL_CLI));
+        for (const std::string &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(OSTREL_CLI, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid)
+        throw std::runtime_error("waitpid failed");
+    run_result result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = slurp(out.path());
+    result.err = slurp(err.path());
+    return result;
+}
+
+} // namespace ostrel_cli_test

@@ -1,0 +1,36 @@
+// Runs the built ostrel-azure and collects what a user would see.
+#ifndef OSTREL_TESTS_TOOLS_CLI_RUNNER_H
+#define OSTREL_TESTS_TOOLS_CLI_RUNNER_H
+
+#include <string>
+#include <vector>
+
+namespace ostrel_cli_test
+{
+
+struct run_result {
+    int status = -1; // exit status; -1 when it did not exit normally
+    std::string out;
+    std::string err;
+};
+
+run_result run_cli(const std::vector<std::string> &args);
+
+// A file that is removed with the object.
+class temp_file
+{
+  public:
+    explicit temp_file(const std::string &content);
+    ~temp_file();
+    const std::string &path() const { return path_; }
+    void write(const std::string &content) const;
+    temp_file(const temp_file &) = delete;
+    temp_file &operator=(const temp_file &) = delete;
+
+  private:
+    std::string path_;
+};
+
+} // namespace ostrel_cli_test
+
+#endif

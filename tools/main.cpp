@@ -1,0 +1,62 @@
+/* ostrel-azure: one operation through the plug-in, loaded as a server loads it. */
+#include "tools/cli.h"
+
+#include <cstdlib>
+#include <unistd.h>
+
+using namespace ostrel_cli;
+
+static int ostrel_l_main(const request &req)
+{
+    if (!req.debug.empty())
+        setenv("OSTREL_AZURE_DEBUG", req.debug.c_str(), 1);
+    try {
+        documents docs(req);
+        std::unique_ptr<ostrel_host::loaded_module> module =
+            ostrel_host::loaded_module::load(module_name);
+        const ostrel_gfs_storage_iface_t *dsi = module->dsi(dsi_name);
+        if (dsi == nullptr) {
+            fprintf(stderr, "%s: module %s registered no storage interface \"%s\"\n", program_name,
+                    module_name, dsi_name);
+            return 1;
+        }
+        ostrel_host::session_options options;
+        options.documents = [&docs](const std::string &key) { return docs.get(key); };
+        /* progress is only worth asking for when someone watches stderr */
+        options.update_interval = req.update_interval.value_or(isatty(STDERR_FILENO) ? 2 : 0);
+        int status;
+        {
+            ostrel_host::session session(dsi, std::move(options));
+            ostrel_host::error_info started = session.start();
+            if (!started.ok) {
+                fputs(
+                    error_text(req.command == "check" ? "check" : "session start", started).c_str(),
+                    stderr);
+                return 1;
+            }
+            status = run_command_line(req, session, docs);
+            session.end();
+        }
+        return status;
+    } catch (const std::exception &e) {
+        fprintf(stderr, "%s: %s\n", program_name, e.what());
+        return 1;
+    }
+}
+
+int main(int argc, char **argv)
+{
+    request req;
+    try {
+        req = parse_arguments(argc, argv);
+    } catch (const usage_error &e) {
+        fprintf(stderr, "%s: %s\n%s\nTry '%s --help'.\n", program_name, e.what(), usage_line(),
+                program_name);
+        return 2;
+    }
+    if (req.help) {
+        print_help(stdout);
+        return 0;
+    }
+    return ostrel_l_main(req);
+}
