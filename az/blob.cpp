@@ -1,0 +1,80 @@
+#include <cstdint>
+#include <istream>
+#include <string>
+
+#include "az/call.h"
+#include "az/client.h"
+#include "az/md5_text.h"
+#include "az/metadata.h"
+#include "az/properties.h"
+#include "az/streams.h"
+
+using ostrel_az::az_result;
+using ostrel_az::require;
+
+void AZ_get_blob(AZ_client *client, const char *container, const char *key, uint64_t offset,
+                 uint64_t size, AZ_get_data_callback data, AZ_complete_callback complete, void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        require(container, "container");
+        require(key, "key");
+        require(reinterpret_cast<const void *>(data), "data callback");
+        // A range past the largest offset can only mean "to the end"; its last byte would wrap.
+        if (size > UINT64_MAX - offset) {
+            size = 0;
+        }
+        ostrel_az::stream_callback sink(data, arg);
+        std::ostream os(&sink);
+        auto outcome =
+            client->blob->download_blob_to_stream(container, key, offset, size, os).get();
+        // A refusing callback is why the transfer stopped, whatever the exchange reports.
+        if (sink.refused()) {
+            result.set_local(AZ_AbortedByCallback, "the data callback did not accept the data");
+            return;
+        }
+        if (!outcome.success()) {
+            result.take_error(outcome.error());
+        }
+    });
+}
+
+void AZ_head_blob(AZ_client *client, const char *container, const char *key,
+                  AZ_properties_callback properties, AZ_complete_callback complete, void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        require(container, "container");
+        require(key, "key");
+        auto outcome = client->blob->get_blob_properties(container, key).get();
+        if (!outcome.success()) {
+            result.take_error(outcome.error());
+            return;
+        }
+        const auto &blob = outcome.response();
+        std::string name(key);
+        ostrel_az::properties_record record(name);
+        auto scan = ostrel_az::scan_metadata(blob.metadata);
+        bool slash = !name.empty() && name.back() == '/';
+        if (!slash && !scan.folder_marker) {
+            record.set_file(blob.size, static_cast<int64_t>(blob.last_modified),
+                            AZ_md5_hex(blob.content_md5), scan);
+        }
+        record.report(properties, arg);
+    });
+}
+
+void AZ_delete_blob(AZ_client *client, const char *container, const char *key,
+                    AZ_complete_callback complete, void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        require(container, "container");
+        require(key, "key");
+        // The account sends this to the data-lake endpoint when the session has adls set.
+        auto outcome = client->blob->delete_blob(container, key, false).get();
+        if (!outcome.success()) {
+            result.take_error(outcome.error());
+        }
+    });
+}

@@ -1,0 +1,103 @@
+#include "az/client.h"
+
+#include <new>
+
+#include "az/call.h"
+#include "blob_service/storage_account.h"
+
+namespace bs = azure::blob_service;
+
+constexpr int ostrel_l_az_handles_per_client = 2;
+
+static AZ_status ostrel_l_az_client_create(const char *account, const char *token, bool adls,
+                                           AZ_token_refresh_callback refresh, void *refresh_arg,
+                                           const AZ_client_options *options, AZ_client **client)
+{
+    ostrel_az::require(account, "account");
+    ostrel_az::require(token, "token");
+
+    // "name" or "name:endpoint"; a second colon belongs to the endpoint (a port).
+    std::string text(account);
+    std::string name = text;
+    std::string endpoint;
+    size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+        name = text.substr(0, colon);
+        endpoint = text.substr(colon + 1);
+    }
+    std::string ca_file;
+    if (options != nullptr && options->ca_file != nullptr) {
+        ca_file = options->ca_file;
+    }
+
+    auto created = std::make_unique<AZ_client>();
+    created->credential = std::make_shared<bs::token_credential>(token);
+    auto storage =
+        std::make_shared<bs::storage_account>(name, created->credential, true, endpoint, adls);
+    created->blob =
+        std::make_shared<bs::blob_client>(storage, ostrel_l_az_handles_per_client, ca_file);
+    created->token = token;
+    created->adls = adls;
+    created->refresh = refresh;
+    created->refresh_arg = refresh_arg;
+    *client = created.release();
+    return AZ_OK;
+}
+
+AZ_status AZ_initialize(void)
+{
+    return AZ_OK;
+}
+
+void AZ_deinitialize(void) {}
+
+AZ_status AZ_init_client(const char *account, const char *token, bool adls,
+                         AZ_token_refresh_callback refresh, void *refresh_arg, AZ_client **client)
+{
+    return AZ_init_client_with_options(account, token, adls, refresh, refresh_arg, nullptr, client);
+}
+
+AZ_status AZ_init_client_with_options(const char *account, const char *token, bool adls,
+                                      AZ_token_refresh_callback refresh, void *refresh_arg,
+                                      const AZ_client_options *options, AZ_client **client)
+{
+    if (client == nullptr) {
+        return AZ_InternalError;
+    }
+    *client = nullptr;
+    try {
+        return ostrel_l_az_client_create(account, token, adls, refresh, refresh_arg, options,
+                                         client);
+    } catch (const std::bad_alloc &) {
+        return AZ_OutOfMemory;
+    } catch (...) {
+        return AZ_InternalError;
+    }
+}
+
+void AZ_destroy_client(AZ_client *client)
+{
+    delete client;
+}
+
+AZ_status AZ_update_token(AZ_client *client, const char *token)
+{
+    if (client == nullptr || token == nullptr) {
+        return AZ_InternalError;
+    }
+    try {
+        std::lock_guard<std::mutex> lock(client->token_mutex);
+        if (client->token == token) {
+            return AZ_OK;
+        }
+        // Copy first, so a failed allocation leaves credential and copy in agreement.
+        std::string copy(token);
+        client->credential->set_token(copy);
+        client->token.swap(copy);
+        return AZ_OK;
+    } catch (const std::bad_alloc &) {
+        return AZ_OutOfMemory;
+    } catch (...) {
+        return AZ_InternalError;
+    }
+}

@@ -1,0 +1,82 @@
+#include <string>
+
+#include "az/call.h"
+#include "az/client.h"
+#include "az/properties.h"
+
+using ostrel_az::az_result;
+using ostrel_az::require;
+
+constexpr int ostrel_l_az_containers_per_page = 5000;
+
+void AZ_create_container(AZ_client *client, const char *container, AZ_complete_callback complete,
+                         void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        require(container, "container");
+        auto outcome = client->blob->create_container(container).get();
+        if (!outcome.success()) {
+            result.take_error(outcome.error());
+        }
+    });
+}
+
+void AZ_delete_container(AZ_client *client, const char *container, AZ_complete_callback complete,
+                         void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        require(container, "container");
+        auto outcome = client->blob->delete_container(container).get();
+        if (!outcome.success()) {
+            result.take_error(outcome.error());
+        }
+    });
+}
+
+void AZ_head_container(AZ_client *client, const char *container, AZ_properties_callback properties,
+                       AZ_complete_callback complete, void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        require(container, "container");
+        auto outcome = client->blob->get_container_properties(container).get();
+        if (!outcome.success()) {
+            result.take_error(outcome.error());
+            return;
+        }
+        if (outcome.response().valid) {
+            ostrel_az::properties_record(container).report(properties, arg);
+        }
+    });
+}
+
+void AZ_list_containers(AZ_client *client, AZ_properties_callback properties,
+                        AZ_complete_callback complete, void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        std::string marker;
+        do {
+            auto outcome =
+                client->blob
+                    ->list_containers_segmented("", marker, ostrel_l_az_containers_per_page, true)
+                    .get();
+            if (!outcome.success()) {
+                result.take_error(outcome.error());
+                return;
+            }
+            const auto &page = outcome.response();
+            for (const auto &item : page.containers) {
+                ostrel_az::properties_record(item.name).report(properties, arg);
+            }
+            // A marker that does not move would page forever.
+            if (!page.next_marker.empty() && page.next_marker == marker) {
+                result.set_local(AZ_XmlParseFailure, "listing repeated its continuation marker");
+                return;
+            }
+            marker = page.next_marker;
+        } while (!marker.empty());
+    });
+}

@@ -1,0 +1,149 @@
+#include <algorithm>
+#include <istream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "az/block_id.h"
+#include "az/call.h"
+#include "az/client.h"
+#include "az/streams.h"
+#include "blob_service/encoding.h"
+
+namespace bs = azure::blob_service;
+using ostrel_az::az_result;
+using ostrel_az::istream_callback;
+using ostrel_az::require;
+
+constexpr uint64_t ostrel_l_az_single_request_limit = 134217728; // 128 MiB
+constexpr uint64_t ostrel_l_az_block_size = 104857600;           // 100 MiB
+constexpr uint64_t ostrel_l_az_single_buffer_size = 1048576;     // 1 MiB
+constexpr uint64_t ostrel_l_az_block_buffer_size = 4194304;      // 4 MiB
+
+static bs::metadata_list ostrel_l_az_put_blob_metadata(const AZ_put_options *options)
+{
+    bs::metadata_list metadata;
+    if (options == nullptr || options->metadata_count <= 0) {
+        return metadata;
+    }
+    require(options->metadata, "metadata");
+    for (int32_t i = 0; i < options->metadata_count; i++) {
+        require(options->metadata[i].name, "metadata name");
+        require(options->metadata[i].value, "metadata value");
+        metadata.emplace_back(options->metadata[i].name, options->metadata[i].value);
+    }
+    return metadata;
+}
+
+// The data source gave up or misbehaved: that, not the aborted request, is the cause. The
+// request never carried the declared length, so nothing was stored or committed.
+static bool ostrel_l_az_put_blob_source_failed(const istream_callback &source, uint64_t size,
+                                               az_result &result)
+{
+    if (source.failed() == istream_callback::failure::none) {
+        return false;
+    }
+    std::string delivered =
+        std::to_string(size - source.remaining()) + " of " + std::to_string(size) + " bytes";
+    switch (source.failed()) {
+    case istream_callback::failure::none:
+        break;
+    case istream_callback::failure::callback_failed:
+        result.set_local(AZ_AbortedByCallback, "the data callback failed after " + delivered);
+        return true;
+    case istream_callback::failure::ended_early:
+        result.set_local(AZ_AbortedByCallback, "the data ended after " + delivered);
+        return true;
+    case istream_callback::failure::overrun:
+        result.set_local(AZ_AbortedByCallback,
+                         "the data callback returned more bytes than asked for after " + delivered);
+        return true;
+    }
+    return false;
+}
+
+static void ostrel_l_az_put_blob_single(AZ_client &client, const char *container, const char *key,
+                                        uint64_t size, const bs::metadata_list &metadata,
+                                        AZ_put_data_callback data, void *arg, az_result &result)
+{
+    size_t capacity = static_cast<size_t>(std::min(size, ostrel_l_az_single_buffer_size));
+    std::vector<unsigned char> buffer(capacity);
+    istream_callback source(buffer.data(), capacity, size, data, arg);
+    std::istream is(&source);
+    auto outcome =
+        client.blob->upload_block_blob_from_stream(container, key, is, metadata, size).get();
+    if (ostrel_l_az_put_blob_source_failed(source, size, result)) {
+        return;
+    }
+    if (!outcome.success()) {
+        result.take_error(outcome.error());
+    }
+}
+
+static void ostrel_l_az_put_blob_refresh(const AZ_client &client)
+{
+    if (client.refresh != nullptr) {
+        client.refresh(client.refresh_arg);
+    }
+}
+
+static void ostrel_l_az_put_blob_blocks(AZ_client &client, const char *container, const char *key,
+                                        uint64_t size, const bs::metadata_list &metadata,
+                                        AZ_put_data_callback data, void *arg, az_result &result)
+{
+    uint64_t count = (size + ostrel_l_az_block_size - 1) / ostrel_l_az_block_size;
+    std::string upload_id = bs::get_uuid();
+    std::vector<bs::put_block_list_request_base::block_item> blocks;
+    blocks.reserve(count);
+    for (uint64_t i = 0; i < count; i++) {
+        bs::put_block_list_request_base::block_item item;
+        item.id = ostrel_az::block_id(upload_id, i);
+        item.type = bs::put_block_list_request_base::block_item::uncommitted;
+        blocks.push_back(std::move(item));
+    }
+
+    {
+        std::vector<unsigned char> buffer(ostrel_l_az_block_buffer_size);
+        istream_callback source(buffer.data(), buffer.size(), size, data, arg);
+        std::istream is(&source);
+        uint64_t left = size;
+        for (const auto &block : blocks) {
+            ostrel_l_az_put_blob_refresh(client);
+            uint64_t length = std::min(left, ostrel_l_az_block_size);
+            auto outcome =
+                client.blob->upload_block_from_stream(container, key, block.id, is, length).get();
+            if (ostrel_l_az_put_blob_source_failed(source, size, result)) {
+                return;
+            }
+            if (!outcome.success()) {
+                result.take_error(outcome.error());
+                return;
+            }
+            left -= length;
+        }
+    }
+
+    ostrel_l_az_put_blob_refresh(client);
+    auto outcome = client.blob->put_block_list(container, key, blocks, metadata).get();
+    if (!outcome.success()) {
+        result.take_error(outcome.error());
+    }
+}
+
+void AZ_put_blob(AZ_client *client, const char *container, const char *key, uint64_t size,
+                 const AZ_put_options *options, AZ_put_data_callback data,
+                 AZ_complete_callback complete, void *arg)
+{
+    ostrel_az::run_operation(complete, arg, [&](az_result &result) {
+        require(client, "client");
+        require(container, "container");
+        require(key, "key");
+        require(reinterpret_cast<const void *>(data), "data callback");
+        bs::metadata_list metadata = ostrel_l_az_put_blob_metadata(options);
+        if (size <= ostrel_l_az_single_request_limit) {
+            ostrel_l_az_put_blob_single(*client, container, key, size, metadata, data, arg, result);
+        } else {
+            ostrel_l_az_put_blob_blocks(*client, container, key, size, metadata, data, arg, result);
+        }
+    });
+}

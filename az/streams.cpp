@@ -1,0 +1,125 @@
+#include "az/streams.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ostrel_az
+{
+
+std::streamsize stream_callback::xsputn(const char *s, std::streamsize count)
+{
+    std::streamsize done = 0;
+    while (done < count && !refused_) {
+        auto chunk = static_cast<int32_t>(std::min<std::streamsize>(count - done, INT32_MAX));
+        int32_t taken = data_(chunk, reinterpret_cast<const unsigned char *>(s + done), arg_);
+        if (taken != chunk) {
+            refused_ = true;
+            break;
+        }
+        done += chunk;
+    }
+    return done;
+}
+
+stream_callback::int_type stream_callback::overflow(int_type c)
+{
+    if (traits_type::eq_int_type(c, traits_type::eof())) {
+        return traits_type::not_eof(c);
+    }
+    if (refused_) {
+        return traits_type::eof();
+    }
+    unsigned char byte = static_cast<unsigned char>(traits_type::to_char_type(c));
+    // Anything but 1 must read as a failed write, or a refused byte would count as written.
+    if (data_(1, &byte, arg_) != 1) {
+        refused_ = true;
+        return traits_type::eof();
+    }
+    return c;
+}
+
+istream_callback::istream_callback(unsigned char *buffer, size_t capacity, uint64_t size,
+                                   AZ_put_data_callback data, void *arg)
+    : window_begin_(buffer + capacity), window_end_(buffer + capacity), read_(buffer + capacity),
+      buffer_(buffer), capacity_(capacity), remaining_(size), data_(data), arg_(arg)
+{
+}
+
+std::streamsize istream_callback::showmanyc()
+{
+    return static_cast<std::streamsize>((window_end_ - read_) + remaining_);
+}
+
+bool istream_callback::refill()
+{
+    // After a failure the callback is not asked again.
+    if (failure_ != failure::none || remaining_ == 0 || capacity_ == 0) {
+        return false;
+    }
+    auto ask = static_cast<int32_t>(std::min<uint64_t>(remaining_, capacity_));
+    int32_t got = data_(ask, buffer_, arg_);
+    if (got < 0) {
+        failure_ = failure::callback_failed;
+        return false;
+    }
+    if (got == 0) {
+        failure_ = failure::ended_early;
+        return false;
+    }
+    if (got > ask) {
+        failure_ = failure::overrun;
+        return false;
+    }
+    window_begin_ = buffer_;
+    read_ = buffer_;
+    window_end_ = buffer_ + got;
+    remaining_ -= static_cast<uint64_t>(got);
+    return true;
+}
+
+std::streamsize istream_callback::xsgetn(char *s, std::streamsize count)
+{
+    std::streamsize done = 0;
+    while (done < count) {
+        if (read_ == window_end_ && !refill()) {
+            break;
+        }
+        auto n = std::min<std::streamsize>(count - done, window_end_ - read_);
+        memcpy(s + done, read_, static_cast<size_t>(n));
+        read_ += n;
+        done += n;
+    }
+    return done;
+}
+
+istream_callback::int_type istream_callback::underflow()
+{
+    if (read_ == window_end_ && !refill()) {
+        return traits_type::eof();
+    }
+    return traits_type::to_int_type(static_cast<char>(*read_));
+}
+
+istream_callback::int_type istream_callback::uflow()
+{
+    int_type c = underflow();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+        read_++;
+    }
+    return c;
+}
+
+istream_callback::int_type istream_callback::pbackfail(int_type c)
+{
+    if (read_ == window_begin_) {
+        return traits_type::eof();
+    }
+    if (!traits_type::eq_int_type(c, traits_type::eof()) &&
+        !traits_type::eq(traits_type::to_char_type(c), static_cast<char>(read_[-1]))) {
+        return traits_type::eof();
+    }
+    read_--;
+    return traits_type::to_int_type(static_cast<char>(*read_));
+}
+
+} // namespace ostrel_az

@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+#include "az/md5_text.h"
+
+namespace
+{
+
+TEST(md5_text, known_digests)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"AAAAAAAAAAAAAAAAAAAAAA==", "00000000000000000000000000000000"},
+        // MD5 of "hello".
+        {"XUFAKrxLKna5cZ2REBfFkg==", "5d41402abc4b2a76b9719d911017c592"},
+        // MD5 of the empty text.
+        {"1B2M2Y8AsgTpgAmY7PhCfg==", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"", ""},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(AZ_md5_hex(c.first), c.second) << c.first;
+    }
+}
+
+TEST(md5_text, damaged_values_give_no_md5)
+{
+    // Not base64; base64 of 3 bytes; base64 of 18 bytes.
+    for (const char *text : {"%%%notbase64%%%", "AAAA", "AAAAAAAAAAAAAAAAAAAAAAAA"}) {
+        EXPECT_EQ(AZ_md5_hex(text), "") << text;
+    }
+}
+
+} // namespace
