@@ -1,0 +1,458 @@
+/*
+ * The checksum command (MD5 of a blob or of a byte range) and the incremental
+ * checksum object that it and the transfers use.
+ */
+#include "connector/ostrel_i_azure.h"
+
+#include <ctype.h>
+#include <errno.h>
+#include <inttypes.h>
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+#include <openssl/evp.h>
+
+/* ---- checksum object ----------------------------------------------------- */
+
+struct ostrel_i_az_checksum_s {
+    EVP_MD_CTX *md5;
+    bool finalized; /* the digest is spent: later updates would be lost */
+    char text[33];
+};
+
+static ostrel_result_t ostrel_l_az_checksum_error(const char *func, int line, const char *text)
+{
+    return ostrel_error_put(ostrel_error_construct_error(NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN,
+                                                         "checksum", func, line, "%s", text));
+}
+
+ostrel_result_t ostrel_i_az_checksum_init(ostrel_i_az_checksum_t **checksum, size_t size)
+{
+    ostrel_i_az_checksum_t *object;
+
+    (void)size;
+    ostrel_i_azure_trace_enter();
+    object = (ostrel_i_az_checksum_t *)calloc(1, sizeof(*object));
+    if (object == NULL)
+        return ostrel_i_azure_system_error("malloc", errno);
+    object->md5 = EVP_MD_CTX_new();
+    if (object->md5 == NULL || EVP_DigestInit_ex(object->md5, EVP_md5(), NULL) != 1) {
+        EVP_MD_CTX_free(object->md5);
+        free(object);
+        return ostrel_i_azure_system_error("malloc", ENOMEM);
+    }
+    *checksum = object;
+    ostrel_i_azure_trace_result(OSTREL_SUCCESS);
+    return OSTREL_SUCCESS;
+}
+
+ostrel_result_t ostrel_i_az_checksum_update(ostrel_i_az_checksum_t *checksum, const void *bytes,
+                                            size_t count)
+{
+    if (checksum == NULL || checksum->finalized ||
+        EVP_DigestUpdate(checksum->md5, bytes, count) != 1)
+        return ostrel_l_az_checksum_error(__func__, __LINE__, "checksum update error");
+    return OSTREL_SUCCESS;
+}
+
+ostrel_result_t ostrel_i_az_checksum_finalize(ostrel_i_az_checksum_t *checksum)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    ostrel_result_t result;
+
+    ostrel_i_azure_trace_enter();
+    if (checksum == NULL || checksum->finalized ||
+        EVP_DigestFinal_ex(checksum->md5, digest, &length) != 1 || length != 16) {
+        result = ostrel_l_az_checksum_error(__func__, __LINE__, "Can not finalize checksum.");
+        ostrel_i_azure_trace_result(result);
+        return result;
+    }
+    checksum->finalized = true;
+    for (unsigned int i = 0; i < length; i++)
+        snprintf(checksum->text + 2 * i, 3, "%.2x", digest[i]);
+    ostrel_i_azure_trace_result(OSTREL_SUCCESS);
+    return OSTREL_SUCCESS;
+}
+
+const char *ostrel_i_az_checksum_text(const ostrel_i_az_checksum_t *checksum)
+{
+    return checksum != NULL ? checksum->text : "";
+}
+
+void ostrel_i_az_checksum_free(ostrel_i_az_checksum_t **checksum)
+{
+    if (checksum == NULL || *checksum == NULL)
+        return;
+    EVP_MD_CTX_free((*checksum)->md5);
+    free(*checksum);
+    *checksum = NULL;
+}
+
+/* ---- checksum command ---------------------------------------------------- */
+
+typedef struct ostrel_l_azure_checksum_state_s {
+    ostrel_i_azure_handle_t *az_handle;
+    ostrel_i_azure_container_context_t container_context;
+    char *container;
+    char *key;
+    ostrel_gfs_operation_t op;
+    int64_t offset;
+    int64_t length; /* -1: to the end of the blob */
+    uint64_t bytes_done;
+    uint64_t bytes_expected;
+    int32_t tries;
+    AZ_status status;
+    ostrel_result_t result;
+    int32_t update_interval; /* seconds; 0: no progress replies */
+    time_t next_report;
+    ostrel_i_az_checksum_t *md5;
+    ostrel_result_t digest_result; /* first failure of the digest in this try */
+    bool stopped;                  /* no more bytes are taken in this try */
+    bool head_seen;
+    bool is_directory;
+    uint64_t blob_size;
+    char checksum[33];
+    char *blob_path; /* container/key, the path of storage errors */
+    char *path;      /* split in place */
+} ostrel_l_azure_checksum_state_t;
+
+static void ostrel_l_azure_checksum_digest_reset(ostrel_l_azure_checksum_state_t *state)
+{
+    ostrel_i_az_checksum_free(&state->md5);
+    if (state->digest_result != OSTREL_SUCCESS)
+        ostrel_object_free(ostrel_error_get(state->digest_result));
+    state->digest_result = OSTREL_SUCCESS;
+    state->stopped = false;
+    state->bytes_done = 0;
+}
+
+static void ostrel_l_azure_checksum_state_free(ostrel_l_azure_checksum_state_t *state)
+{
+    if (state == NULL)
+        return;
+    ostrel_l_azure_checksum_digest_reset(state);
+    free(state);
+}
+
+static ostrel_result_t ostrel_l_azure_checksum_not_blob(const char *path)
+{
+    ostrel_object_t *error = ostrel_error_construct_error(
+        NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_i_azure_checksum", __LINE__, "%s",
+        "Ostrel-Azure-Error: checksum needs a blob path");
+    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
+        NULL, error, 550, "IS_A_DIRECTORY", "GridFTP-Path: \"%s\"", path ? path : ""));
+}
+
+static void ostrel_l_azure_checksum_finish(ostrel_gfs_operation_t op, ostrel_result_t result,
+                                           char *checksum)
+{
+    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
+                       "finished_command: op=%p result=%#lx checksum=%.*s\n", (void *)op,
+                       (unsigned long)result, 32, checksum ? checksum : "");
+    ostrel_i_azure_trace_result(result);
+    ostrel_gridftp_server_finished_command(op, result, checksum);
+}
+
+/* Only a digest of the whole blob may come from its properties or the cache. */
+static bool ostrel_l_azure_checksum_whole(const ostrel_l_azure_checksum_state_t *state)
+{
+    return state->offset == 0 &&
+           (state->length == -1 || (uint64_t)state->length == state->blob_size);
+}
+
+static int ostrel_l_azure_checksum_callback(AZ_properties *properties, void *arg)
+{
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)arg;
+    char md5[33] = "";
+    int consumed = 0;
+
+    ostrel_i_azure_trace_enter();
+    if (properties == NULL)
+        return 0;
+    state->head_seen = true;
+    state->is_directory = properties->is_directory;
+    state->blob_size = properties->size;
+    if (properties->is_directory || !ostrel_l_azure_checksum_whole(state))
+        goto out;
+
+    if (properties->md5 != NULL) {
+        ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "Setting md5sum=%.32s from properties\n",
+                           properties->md5);
+        if (sscanf(properties->md5, "%32[a-fA-F0-9]%n", md5, &consumed) == 1 && consumed == 32 &&
+            properties->md5[32] == '\0') {
+            for (int i = 0; i < 32; i++)
+                state->checksum[i] = (char)tolower((unsigned char)md5[i]);
+            state->checksum[32] = '\0';
+        }
+    }
+    if (state->checksum[0] == '\0')
+        ostrel_i_az_checksum_find(state->az_handle->account, state->container, state->key,
+                                  (time_t)properties->last_modified, state->checksum);
+out:
+    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "exit status=%d: %s\n", 0, AZ_get_status_name(0));
+    return 0;
+}
+
+static void ostrel_l_azure_checksum_report(ostrel_l_azure_checksum_state_t *state)
+{
+    char text[32];
+    time_t now;
+
+    if (state->update_interval <= 0)
+        return;
+    now = time(NULL);
+    if (now < state->next_report)
+        return;
+    snprintf(text, sizeof(text), "%" PRIu64, state->bytes_done);
+    ostrel_gridftp_server_intermediate_command(state->op, OSTREL_SUCCESS, text);
+    state->next_report = now + state->update_interval;
+}
+
+/* A short count stops the delivery of this download; the worker then fails
+ * the command instead of answering the digest of partial data. */
+static int32_t ostrel_l_azure_checksum_data(int32_t count, const unsigned char *data, void *arg)
+{
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)arg;
+
+    if (state->stopped || count < 0)
+        return 0;
+    if (state->bytes_done + (uint64_t)count > state->bytes_expected) {
+        /* more than the range: the client delivered some bytes twice */
+        state->bytes_done += (uint64_t)count;
+        state->stopped = true;
+        return 0;
+    }
+    state->digest_result = ostrel_i_az_checksum_update(state->md5, data, (size_t)count);
+    if (state->digest_result != OSTREL_SUCCESS) {
+        state->stopped = true;
+        return 0;
+    }
+    state->bytes_done += (uint64_t)count;
+    ostrel_l_azure_checksum_report(state);
+    return count;
+}
+
+static void ostrel_l_azure_checksum_complete(AZ_status status, AZ_error_details *details, void *arg)
+{
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)arg;
+
+    ostrel_i_azure_trace_enter();
+    if (status != AZ_OK)
+        ostrel_i_azure_record_status(&state->status, &state->result, status, state->blob_path,
+                                     details);
+    ostrel_i_azure_trace_exit();
+}
+
+static void ostrel_l_azure_checksum_head_call(void *request)
+{
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
+
+    state->head_seen = false;
+    AZ_head_blob(state->az_handle->client, state->container, state->key,
+                 ostrel_l_azure_checksum_callback, ostrel_l_azure_checksum_complete, state);
+}
+
+/* Every try digests from a fresh context: bytes of a failed try must not
+ * count towards the answer. */
+static void ostrel_l_azure_checksum_get_call(void *request)
+{
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
+    ostrel_result_t result;
+
+    ostrel_l_azure_checksum_digest_reset(state);
+    result = ostrel_i_az_checksum_init(&state->md5, 0);
+    if (result != OSTREL_SUCCESS) {
+        state->result = result;
+        return;
+    }
+    AZ_get_blob(state->az_handle->client, state->container, state->key, (uint64_t)state->offset,
+                state->bytes_expected, ostrel_l_azure_checksum_data,
+                ostrel_l_azure_checksum_complete, state);
+}
+
+static void ostrel_l_azure_checksum_run(ostrel_l_azure_checksum_state_t *state,
+                                        const char *call_name, void (*call)(void *))
+{
+    char args[1024] = "";
+    ostrel_i_azure_attempt_t attempt = {
+        state->op, &state->tries, &state->status, &state->result, call_name, args, call, state,
+    };
+
+    if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO))
+        snprintf(args, sizeof(args), "container=%s, key=%s", state->container, state->key);
+    ostrel_i_azure_retry(&attempt);
+}
+
+/* Bytes the range covers, once the head has given the blob's size. */
+static ostrel_result_t ostrel_l_azure_checksum_range(ostrel_l_azure_checksum_state_t *state)
+{
+    uint64_t rest;
+
+    if ((uint64_t)state->offset > state->blob_size)
+        return ostrel_i_azure_system_error("checksum", EINVAL);
+    rest = state->blob_size - (uint64_t)state->offset;
+    if (state->length != -1 && (uint64_t)state->length < rest)
+        rest = (uint64_t)state->length;
+    state->bytes_expected = rest;
+    return OSTREL_SUCCESS;
+}
+
+static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_state_t *state)
+{
+    ostrel_result_t result;
+
+    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "op=%p no_md5_metadata_available\n",
+                       (void *)state->op);
+    result = ostrel_l_azure_checksum_range(state);
+    if (result != OSTREL_SUCCESS)
+        return result;
+    state->next_report = time(NULL) + state->update_interval;
+
+    if (state->bytes_expected == 0) {
+        /* AZ_get_blob reads size 0 as "to the end"; nothing to read here. */
+        result = ostrel_i_az_checksum_init(&state->md5, 0);
+    } else {
+        ostrel_l_azure_checksum_run(state, "AZ_get_blob", ostrel_l_azure_checksum_get_call);
+        result = state->result;
+        state->result = OSTREL_SUCCESS;
+        if (result == OSTREL_SUCCESS && state->digest_result != OSTREL_SUCCESS) {
+            result = state->digest_result;
+            state->digest_result = OSTREL_SUCCESS;
+        } else if (result == OSTREL_SUCCESS && state->bytes_done != state->bytes_expected) {
+            result = ostrel_error_put(ostrel_error_construct_error(
+                NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_l_azure_checksum_thread",
+                __LINE__, "Ostrel-Azure-Error: read %" PRIu64 " of %" PRIu64 " bytes of \"%s\"",
+                state->bytes_done, state->bytes_expected, state->blob_path));
+        }
+    }
+    if (result != OSTREL_SUCCESS)
+        return result;
+    result = ostrel_i_az_checksum_finalize(state->md5);
+    if (result == OSTREL_SUCCESS)
+        snprintf(state->checksum, sizeof(state->checksum), "%s",
+                 ostrel_i_az_checksum_text(state->md5));
+    return result;
+}
+
+static void *ostrel_l_azure_checksum_thread(void *arg)
+{
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)arg;
+    ostrel_result_t result;
+    /* Taken before the head: any later change of the blob has a later time. */
+    time_t started = time(NULL);
+
+    ostrel_i_azure_trace_enter();
+    ostrel_l_azure_checksum_run(state, "AZ_head_blob", ostrel_l_azure_checksum_head_call);
+    result = state->result;
+    state->result = OSTREL_SUCCESS;
+    if (result == OSTREL_SUCCESS && !state->head_seen)
+        result = ostrel_error_put(
+            ostrel_i_AzureError_to_error(AZ_HttpErrorNotFound, state->blob_path, NULL));
+    if (result == OSTREL_SUCCESS && state->is_directory)
+        result = ostrel_l_azure_checksum_not_blob(state->blob_path);
+    if (result == OSTREL_SUCCESS && state->checksum[0] == '\0') {
+        result = ostrel_l_azure_checksum_compute(state);
+        if (result == OSTREL_SUCCESS && ostrel_l_azure_checksum_whole(state))
+            ostrel_i_az_checksum_add(state->az_handle->account, state->container, state->key,
+                                     started, state->checksum);
+    }
+    if (result != OSTREL_SUCCESS)
+        state->checksum[0] = '\0';
+
+    ostrel_l_azure_checksum_finish(state->op, result,
+                                   state->checksum[0] != '\0' ? state->checksum : NULL);
+    ostrel_l_azure_checksum_state_free(state);
+    return NULL;
+}
+
+static ostrel_l_azure_checksum_state_t *ostrel_l_azure_checksum_state_create(const char *path)
+{
+    size_t length = strlen(path);
+    ostrel_l_azure_checksum_state_t *state;
+
+    /* path copy with two spare bytes, then room for container/key */
+    state = (ostrel_l_azure_checksum_state_t *)calloc(1, sizeof(*state) + 2 * length + 5);
+    if (state == NULL)
+        return NULL;
+    state->path = (char *)(state + 1);
+    state->blob_path = state->path + length + 3;
+    memcpy(state->path, path, length + 1);
+    return state;
+}
+
+void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
+                             void *user_arg)
+{
+    ostrel_i_azure_handle_t *handle = (ostrel_i_azure_handle_t *)user_arg;
+    ostrel_l_azure_checksum_state_t *state = NULL;
+    ostrel_thread_t thread;
+    ostrel_result_t result;
+    int interval = 0;
+    int rc;
+
+    ostrel_i_azure_trace_enter();
+    if (handle == NULL || command_info == NULL || command_info->pathname == NULL) {
+        result = ostrel_i_azure_system_error("checksum", EINVAL);
+        goto finish;
+    }
+    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
+                       "checksum: op=%p pathname=%s alg=%s offset=%ld length=%ld\n", (void *)op,
+                       command_info->pathname, command_info->cksm_alg ? command_info->cksm_alg : "",
+                       (long)command_info->cksm_offset, (long)command_info->cksm_length);
+    ostrel_i_azure_handle_set_op(handle, op);
+
+    if (command_info->cksm_alg == NULL || strcasecmp(command_info->cksm_alg, "md5") != 0) {
+        result = ostrel_error_put(ostrel_error_construct_error(
+            NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_i_azure_checksum", __LINE__,
+            "Unknown checksum algorithm \"%s\"",
+            command_info->cksm_alg ? command_info->cksm_alg : ""));
+        goto finish;
+    }
+    if (command_info->cksm_offset < 0 || command_info->cksm_length < -1) {
+        result = ostrel_i_azure_system_error("checksum", EINVAL);
+        goto finish;
+    }
+
+    state = ostrel_l_azure_checksum_state_create(command_info->pathname);
+    if (state == NULL) {
+        result = ostrel_i_azure_system_error("malloc", errno);
+        goto finish;
+    }
+    state->az_handle = handle;
+    state->op = op;
+    state->offset = command_info->cksm_offset;
+    state->length = command_info->cksm_length;
+    result = ostrel_gridftp_server_get_update_interval(op, &interval);
+    if (result != OSTREL_SUCCESS) {
+        /* progress is optional: answer without it */
+        ostrel_object_free(ostrel_error_get(result));
+        interval = 0;
+    }
+    state->update_interval = interval > 0 ? interval : 0;
+
+    ostrel_i_azure_path_parse(state->path, &state->container, &state->key);
+    if (state->container[0] == '\0' || state->key == NULL || state->key[0] == '\0') {
+        result = ostrel_l_azure_checksum_not_blob(command_info->pathname);
+        goto finish;
+    }
+    snprintf(state->blob_path, strlen(command_info->pathname) + 2, "%s/%s", state->container,
+             state->key);
+
+    result = ostrel_i_azure_container_context(handle, state->container, &state->container_context);
+    if (result != OSTREL_SUCCESS)
+        goto finish;
+
+    rc = ostrel_thread_create(&thread, NULL, ostrel_l_azure_checksum_thread, state);
+    if (rc != 0) {
+        result = ostrel_i_azure_system_error("ostrel_thread_create", rc);
+        goto finish;
+    }
+    ostrel_i_azure_trace_exit();
+    return;
+
+finish:
+    ostrel_l_azure_checksum_finish(op, result, NULL);
+    ostrel_l_azure_checksum_state_free(state);
+}

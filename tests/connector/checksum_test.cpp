@@ -1,0 +1,160 @@
+// The checksum object (known MD5 answers) and the process-wide checksum cache.
+#include "connector/ostrel_i_azure.h"
+#include "host/ostrel_host_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+std::string md5_of_chunks(const std::vector<std::string> &chunks)
+{
+    ostrel_i_az_checksum_t *checksum = nullptr;
+    EXPECT_EQ(ostrel_i_az_checksum_init(&checksum, 0), OSTREL_SUCCESS);
+    for (const std::string &chunk : chunks)
+        EXPECT_EQ(ostrel_i_az_checksum_update(checksum, chunk.data(), chunk.size()),
+                  OSTREL_SUCCESS);
+    EXPECT_EQ(ostrel_i_az_checksum_finalize(checksum), OSTREL_SUCCESS);
+    std::string text = ostrel_i_az_checksum_text(checksum);
+    ostrel_i_az_checksum_free(&checksum);
+    EXPECT_EQ(checksum, nullptr);
+    return text;
+}
+
+TEST(ChecksumObject, KnownDigests)
+{
+    // RFC 1321 test suite
+    EXPECT_EQ(md5_of_chunks({}), "d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(md5_of_chunks({"abc"}), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(md5_of_chunks({"message digest"}), "f96b697d7cb7938d525a2f31aaf161d0");
+    // the same bytes in pieces give the same digest
+    EXPECT_EQ(md5_of_chunks({"mess", "", "age d", "igest"}), "f96b697d7cb7938d525a2f31aaf161d0");
+}
+
+TEST(ChecksumObject, UpdateAfterFinalizeFails)
+{
+    ostrel_i_az_checksum_t *checksum = nullptr;
+    ASSERT_EQ(ostrel_i_az_checksum_init(&checksum, 0), OSTREL_SUCCESS);
+    ASSERT_EQ(ostrel_i_az_checksum_finalize(checksum), OSTREL_SUCCESS);
+
+    ostrel_result_t update = ostrel_i_az_checksum_update(checksum, "x", 1);
+    ASSERT_NE(update, OSTREL_SUCCESS);
+    EXPECT_NE(ostrel_host::take_error(update).text.find("checksum update error"),
+              std::string::npos);
+    ostrel_result_t again = ostrel_i_az_checksum_finalize(checksum);
+    ASSERT_NE(again, OSTREL_SUCCESS);
+    EXPECT_NE(ostrel_host::take_error(again).text.find("Can not finalize checksum."),
+              std::string::npos);
+    // the digest already given stays
+    EXPECT_STREQ(ostrel_i_az_checksum_text(checksum), "d41d8cd98f00b204e9800998ecf8427e");
+    ostrel_i_az_checksum_free(&checksum);
+    ostrel_i_az_checksum_free(&checksum); // a cleared pointer is accepted
+}
+
+const char *const kAccountA = "a:127.0.0.1:10000/a";
+const char *const kAccountB = "b:127.0.0.1:10000/b";
+const char *const kDigest1 = "0123456789abcdef0123456789abcdef";
+const char *const kDigest2 = "fedcba9876543210fedcba9876543210";
+
+class ChecksumCache : public ::testing::Test
+{
+  protected:
+    void SetUp() override { ASSERT_EQ(ostrel_i_az_checksum_cache_init(), OSTREL_SUCCESS); }
+    void TearDown() override { ostrel_i_az_checksum_cache_destroy(); }
+
+    static std::string find(const char *account, const char *container, const char *key,
+                            time_t last_modified)
+    {
+        char out[33] = "untouched";
+        if (!ostrel_i_az_checksum_find(account, container, key, last_modified, out)) {
+            EXPECT_STREQ(out, "untouched");
+            return "";
+        }
+        return out;
+    }
+};
+
+TEST_F(ChecksumCache, EntryAnswersOnlyForContentOlderThanItself)
+{
+    ASSERT_EQ(ostrel_i_az_checksum_add(kAccountA, "c", "k", 1000, kDigest1), 0);
+    EXPECT_EQ(find(kAccountA, "c", "k", 999), kDigest1);
+    // changed in the very second the entry was recorded: the entry may be stale
+    EXPECT_EQ(find(kAccountA, "c", "k", 1000), "");
+    EXPECT_EQ(find(kAccountA, "c", "k", 1001), "");
+    EXPECT_EQ(find(kAccountA, "c", "other", 0), "");
+}
+
+TEST_F(ChecksumCache, NewerDigestReplacesStaleEntry)
+{
+    ASSERT_EQ(ostrel_i_az_checksum_add(kAccountA, "c", "k", 1000, kDigest1), 0);
+    ASSERT_EQ(ostrel_i_az_checksum_add(kAccountA, "c", "k", 2000, kDigest2), 0);
+    EXPECT_EQ(find(kAccountA, "c", "k", 1500), kDigest2);
+}
+
+TEST_F(ChecksumCache, SameDigestInOtherCaseKeepsTextAndTakesNewTime)
+{
+    ASSERT_EQ(
+        ostrel_i_az_checksum_add(kAccountA, "c", "k", 1000, "0123456789ABCDEF0123456789ABCDEF"), 0);
+    ASSERT_EQ(ostrel_i_az_checksum_add(kAccountA, "c", "k", 2000, kDigest1), 0);
+    EXPECT_EQ(find(kAccountA, "c", "k", 1500), "0123456789ABCDEF0123456789ABCDEF");
+}
+
+TEST_F(ChecksumCache, AccountsAndNamesNeverShareEntries)
+{
+    ASSERT_EQ(ostrel_i_az_checksum_add(kAccountA, "c", "k", 1000, kDigest1), 0);
+    EXPECT_EQ(find(kAccountB, "c", "k", 0), "");
+    EXPECT_EQ(find(nullptr, "c", "k", 0), "");
+
+    // texts that a plain "account/container/key" join would confuse
+    ASSERT_EQ(ostrel_i_az_checksum_add("x/c", "k", "y", 1000, kDigest1), 0);
+    EXPECT_EQ(find("x", "c", "k/y", 0), "");
+    ASSERT_EQ(ostrel_i_az_checksum_add("x", "ab", "c", 1000, kDigest2), 0);
+    EXPECT_EQ(find("x", "a", "bc", 0), "");
+    EXPECT_EQ(find("x", "ab", "c", 0), kDigest2);
+}
+
+TEST_F(ChecksumCache, DestroyedCacheAnswersNothing)
+{
+    ASSERT_EQ(ostrel_i_az_checksum_add(kAccountA, "c", "k", 1000, kDigest1), 0);
+    ostrel_i_az_checksum_cache_destroy();
+    EXPECT_EQ(find(kAccountA, "c", "k", 0), "");
+    EXPECT_NE(ostrel_i_az_checksum_add(kAccountA, "c", "k", 1000, kDigest1), 0);
+    ASSERT_EQ(ostrel_i_az_checksum_cache_init(), OSTREL_SUCCESS);
+    EXPECT_EQ(find(kAccountA, "c", "k", 0), "");
+}
+
+// Meant for the thread-sanitizer build: transfers and checksum commands of
+// different sessions add and look up at the same time.
+TEST_F(ChecksumCache, ConcurrentAddAndFind)
+{
+    const int kThreads = 8;
+    const int kRounds = 400;
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(kThreads, 0);
+
+    for (int t = 0; t < kThreads; t++) {
+        threads.emplace_back([t, &wrong] {
+            const char *account = t % 2 ? kAccountA : kAccountB;
+            const char *digest = t % 2 ? kDigest1 : kDigest2;
+            for (int i = 0; i < kRounds; i++) {
+                std::string key = "k" + std::to_string(i % 17);
+                ostrel_i_az_checksum_add(account, "c", key.c_str(), 1000 + i, digest);
+                char out[33];
+                if (ostrel_i_az_checksum_find(account, "c", key.c_str(), 0, out) &&
+                    std::strcmp(out, digest) != 0)
+                    wrong[t]++;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (int t = 0; t < kThreads; t++)
+        EXPECT_EQ(wrong[t], 0) << "thread " << t << " saw another account's digest";
+}
+
+} // namespace

@@ -1,0 +1,184 @@
+// What the connector's integration tests share: the plug-in loaded through the
+// host, sessions against the emulator (or the fault proxy in front of it), a
+// storage client of the test's own for seeding, and an MD5 that does not come
+// from the code under test.
+#ifndef OSTREL_TESTS_CONNECTOR_ITEST_SUPPORT_H
+#define OSTREL_TESTS_CONNECTOR_ITEST_SUPPORT_H
+
+#include "host/ostrel_host_runtime.h"
+#include "tests/az/itest_support.h"
+
+#include <gtest/gtest.h>
+
+#include <curl/curl.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace connector_itest
+{
+
+inline std::string md5_hex(const std::string &bytes)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    std::string text;
+    char two[3];
+    for (unsigned int i = 0; i < length; i++) {
+        std::snprintf(two, sizeof(two), "%02x", digest[i]);
+        text += two;
+    }
+    return text;
+}
+
+// Bytes that differ from position to position, so a shifted or repeated
+// piece changes the digest.
+inline std::string pattern(size_t size, unsigned seed = 1)
+{
+    std::string bytes(size, '\0');
+    uint32_t x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; i++) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 16);
+    }
+    return bytes;
+}
+
+class plugin_test : public ::testing::Test
+{
+  protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_EQ(AZ_initialize(), AZ_OK);
+        module = ostrel_host::loaded_module::load("ostrel_gridftp_server_azure_blob");
+        auto initialize =
+            (ostrel_result_t(*)(void))module->symbol("ostrel_i_azure_base_initialize");
+        ASSERT_NE(initialize, nullptr);
+        ASSERT_TRUE(ostrel_host::take_error(initialize()).ok);
+        dsi = module->dsi("azure_blob");
+        ASSERT_NE(dsi, nullptr);
+    }
+    static void TearDownTestSuite() { module.reset(); }
+
+    void SetUp() override
+    {
+        emu = ostrel_test::emulator_from_env();
+        seed = az_itest::make_client(emu);
+    }
+
+    // A started session against target (the emulator unless a proxy is given).
+    std::unique_ptr<ostrel_host::session> open(const ostrel_test::emulator &target,
+                                               int update_interval = 0)
+    {
+        std::string config = "{\"account\": \"" + target.account_text + "\", \"ca_file\": \"" +
+                             target.ca_file + "\", \"adls\": false}";
+        std::string creds = ostrel_test::mint_creds(3600);
+        ostrel_host::session_options options;
+        options.update_interval = update_interval;
+        options.documents = [config, creds](const std::string &key) -> std::optional<std::string> {
+            if (key == "config")
+                return config;
+            if (key == "creds" || key == "renew-creds")
+                return creds;
+            return std::nullopt;
+        };
+        auto session = std::make_unique<ostrel_host::session>(dsi, options);
+        ostrel_host::error_info started = session->start();
+        EXPECT_TRUE(started.ok) << started.text;
+        return session;
+    }
+    std::unique_ptr<ostrel_host::session> open() { return open(emu); }
+
+    static ostrel_host::command_result command(ostrel_host::session &session, int number,
+                                               const std::string &path, const char *alg = "md5",
+                                               int64_t offset = 0, int64_t length = -1,
+                                               std::vector<std::string> *progress = nullptr)
+    {
+        ostrel_gfs_command_info_t info = {};
+        info.command = number;
+        info.pathname = (char *)path.c_str();
+        info.cksm_alg = (char *)alg;
+        info.cksm_offset = offset;
+        info.cksm_length = length;
+        return session.command(info, [progress](const std::string &text) {
+            if (progress)
+                progress->push_back(text);
+        });
+    }
+
+    std::string new_container(const std::string &prefix)
+    {
+        std::string name = ostrel_test::unique_name(prefix);
+        az_itest::create_container(seed.get(), name);
+        return name;
+    }
+
+    // The blob service keeps a Content-MD5 of whatever one Put Blob stored;
+    // clearing it leaves the connector nothing but the data to go by.
+    void clear_content_md5(const std::string &container, const std::string &key)
+    {
+        std::string url =
+            "https://" + emu.endpoint + "/" + container + "/" + key + "?comp=properties";
+        std::string auth = "Authorization: Bearer " + ostrel_test::mint_token(3600);
+        CURL *curl = curl_easy_init();
+        ASSERT_NE(curl, nullptr);
+        curl_slist *headers = nullptr;
+        headers = curl_slist_append(headers, auth.c_str());
+        headers = curl_slist_append(headers, "x-ms-version: 2021-08-06");
+        headers = curl_slist_append(headers, "Content-Length: 0");
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PUT");
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_CAINFO, emu.ca_file.c_str());
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
+        curl_easy_setopt(
+            curl, CURLOPT_WRITEFUNCTION,
+            +[](char *, size_t size, size_t count, void *) { return size * count; });
+        CURLcode rc = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_slist_free_all(headers);
+        curl_easy_cleanup(curl);
+        ASSERT_EQ(rc, CURLE_OK);
+        ASSERT_EQ(status, 200);
+        az_itest::recorder head = az_itest::head_blob(seed.get(), container, key);
+        ASSERT_EQ(head.entries.size(), 1u);
+        ASSERT_FALSE(head.entries[0].has_md5);
+    }
+
+    static std::vector<std::string> names(const ostrel_host::stat_result &result)
+    {
+        std::vector<std::string> out;
+        for (const ostrel_gfs_stat_t &entry : result.entries)
+            out.push_back(entry.name ? entry.name : "<null>");
+        return out;
+    }
+
+    static const ostrel_gfs_stat_t *entry_named(const ostrel_host::stat_result &result,
+                                                const std::string &name)
+    {
+        for (const ostrel_gfs_stat_t &entry : result.entries)
+            if (entry.name && name == entry.name)
+                return &entry;
+        return nullptr;
+    }
+
+    static int hash(const std::string &text)
+    {
+        return ostrel_hashtable_string_hash((void *)text.c_str(), 0x7fffffff);
+    }
+
+    static inline std::unique_ptr<ostrel_host::loaded_module> module;
+    static inline const ostrel_gfs_storage_iface_t *dsi = nullptr;
+    ostrel_test::emulator emu;
+    az_itest::client_ptr seed;
+};
+
+} // namespace connector_itest
+
+#endif

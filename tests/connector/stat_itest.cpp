@@ -1,0 +1,198 @@
+// Stat inside containers: listings with "." entries, directories made of
+// prefixes and folder markers, missing names, and the "ostrel_modtime" time.
+#include "host/operation.h"
+#include "tests/connector/itest_support.h"
+
+#include <thread>
+
+namespace
+{
+
+using strings = std::vector<std::string>;
+
+class stat_itest : public connector_itest::plugin_test
+{
+};
+
+TEST_F(stat_itest, container_listing_shows_blobs_and_prefix_directories)
+{
+    auto session = open();
+    std::string c = new_container("list");
+    az_itest::put_text(seed.get(), c, "a.txt", "hello");
+    az_itest::put_text(seed.get(), c, "dir/b.txt", "inner");
+
+    ostrel_host::stat_result listing = session->stat("/" + c, false);
+    ASSERT_TRUE(listing.error.ok) << listing.error.text;
+    EXPECT_EQ(names(listing), strings({".", "a.txt", "dir"}));
+    const ostrel_gfs_stat_t *a = entry_named(listing, "a.txt");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->mode, 0100700);
+    EXPECT_EQ(a->size, 5);
+    EXPECT_GT(a->mtime, 1600000000);
+    EXPECT_EQ(a->ino, hash("a.txt"));
+    EXPECT_EQ(a->dev, hash(c));
+    const ostrel_gfs_stat_t *dir = entry_named(listing, "dir");
+    ASSERT_NE(dir, nullptr);
+    EXPECT_EQ(dir->mode, 040700);
+    EXPECT_EQ(dir->size, 0);
+    EXPECT_EQ(dir->ino, hash("dir/"));
+
+    ostrel_host::stat_result inner = session->stat("/" + c + "/dir", false);
+    ASSERT_TRUE(inner.error.ok) << inner.error.text;
+    EXPECT_EQ(names(inner), strings({".", "b.txt"}));
+    EXPECT_EQ(inner.entries[0].ino, hash("dir"));
+    // a trailing separator names the same directory
+    ostrel_host::stat_result slash = session->stat("/" + c + "/dir/", false);
+    ASSERT_TRUE(slash.error.ok) << slash.error.text;
+    EXPECT_EQ(names(slash), strings({".", "b.txt"}));
+    ostrel_host::stat_result top = session->stat("/" + c + "/", false);
+    ASSERT_TRUE(top.error.ok) << top.error.text;
+    EXPECT_EQ(names(top), strings({".", "a.txt", "dir"}));
+
+    // a file-only stat of a prefix is one directory entry
+    ostrel_host::stat_result prefix = session->stat("/" + c + "/dir", true);
+    ASSERT_TRUE(prefix.error.ok) << prefix.error.text;
+    ASSERT_EQ(names(prefix), strings({"."}));
+    EXPECT_EQ(prefix.entries[0].mode, 040700);
+    ostrel_host::stat_result blob = session->stat("/" + c + "/dir/b.txt", true);
+    ASSERT_TRUE(blob.error.ok) << blob.error.text;
+    ASSERT_EQ(names(blob), strings({"dir/b.txt"}));
+    EXPECT_EQ(blob.entries[0].size, 5);
+    EXPECT_EQ(blob.entries[0].ino, hash("/" + c + "/dir/b.txt"));
+}
+
+TEST_F(stat_itest, empty_container_and_marker_only_directories_list_dot_alone)
+{
+    auto session = open();
+    std::string c = new_container("empty");
+    ostrel_host::stat_result empty = session->stat("/" + c, false);
+    ASSERT_TRUE(empty.error.ok) << empty.error.text;
+    ASSERT_EQ(names(empty), strings({"."}));
+    EXPECT_EQ(empty.entries[0].mtime, -1);
+    EXPECT_EQ(empty.entries[0].ino, hash("/"));
+
+    ASSERT_TRUE(command(*session, OSTREL_GFS_CMD_MKD, "/" + c + "/marked").error.ok);
+    ostrel_host::stat_result marked = session->stat("/" + c + "/marked", false);
+    ASSERT_TRUE(marked.error.ok) << marked.error.text;
+    EXPECT_EQ(names(marked), strings({"."}));
+    ostrel_host::stat_result file_only = session->stat("/" + c + "/marked", true);
+    ASSERT_TRUE(file_only.error.ok) << file_only.error.text;
+    EXPECT_EQ(names(file_only), strings({"marked"}));
+    EXPECT_EQ(file_only.entries[0].mode, 040700);
+
+    // a marker written with its separator is not an entry of its own directory
+    ASSERT_TRUE(command(*session, OSTREL_GFS_CMD_MKD, "/" + c + "/slashed/").error.ok);
+    ostrel_host::stat_result slashed = session->stat("/" + c + "/slashed", false);
+    ASSERT_TRUE(slashed.error.ok) << slashed.error.text;
+    EXPECT_EQ(names(slashed), strings({"."}));
+    EXPECT_EQ(names(session->stat("/" + c, false)), strings({".", "marked", "slashed"}));
+}
+
+TEST_F(stat_itest, missing_names_are_path_not_found)
+{
+    auto session = open();
+    std::string c = new_container("missing");
+    az_itest::put_text(seed.get(), c, "plain", "x");
+    for (const std::string &path : {"/" + c + "/nothing", "/" + c + "/no/such/dir",
+                                    "/" + ostrel_test::unique_name("nocontainer") + "/x"}) {
+        for (bool file_only : {true, false}) {
+            ostrel_host::stat_result absent = session->stat(path, file_only);
+            EXPECT_EQ(absent.error.reply_code, 550) << path << " " << file_only;
+            EXPECT_EQ(absent.error.response_error_code, "PATH_NOT_FOUND") << path;
+            EXPECT_NE(absent.error.text.find(path), std::string::npos) << absent.error.text;
+        }
+    }
+    // listing a plain blob as a directory finds nothing below it
+    EXPECT_EQ(session->stat("/" + c + "/plain", false).error.response_error_code, "PATH_NOT_FOUND");
+}
+
+TEST_F(stat_itest, modification_time_comes_from_valid_metadata_only)
+{
+    auto session = open();
+    std::string c = new_container("mtime");
+    const struct {
+        const char *value;
+        int64_t mtime;
+    } rows[] = {{"1700000000", 1700000000}, {"abc", -1}, {"0", 0}, {"-5", -1}, {"12x", -1}};
+    for (size_t i = 0; i < std::size(rows); i++)
+        az_itest::put_text(seed.get(), c, "m" + std::to_string(i), "data",
+                           {{"ostrel_modtime", rows[i].value}});
+
+    ostrel_host::stat_result listing = session->stat("/" + c, false);
+    ASSERT_TRUE(listing.error.ok) << listing.error.text;
+    for (size_t i = 0; i < std::size(rows); i++) {
+        std::string key = "m" + std::to_string(i);
+        ostrel_host::stat_result one = session->stat("/" + c + "/" + key, true);
+        ASSERT_TRUE(one.error.ok) << one.error.text;
+        ASSERT_EQ(one.entries.size(), 1u);
+        EXPECT_EQ(one.entries[0].mtime, rows[i].mtime) << rows[i].value;
+        const ostrel_gfs_stat_t *listed = entry_named(listing, key);
+        ASSERT_NE(listed, nullptr) << key;
+        EXPECT_EQ(listed->mtime, rows[i].mtime) << rows[i].value;
+    }
+}
+
+// Meant for the thread-sanitizer build: stats of one session overlap. The
+// host's session object takes one call at a time, so the operations are made
+// here, as a multi-threaded server would make them.
+TEST_F(stat_itest, concurrent_stats_of_one_session)
+{
+    std::string c = new_container("busy");
+    az_itest::put_text(seed.get(), c, "a", "1");
+    az_itest::put_text(seed.get(), c, "d/b", "22");
+
+    std::string config = "{\"account\": \"" + emu.account_text + "\", \"ca_file\": \"" +
+                         emu.ca_file + "\", \"adls\": false}";
+    std::string creds = ostrel_test::mint_creds(3600);
+    ostrel_host::session::state state;
+    state.options.documents = [&](const std::string &key) -> std::optional<std::string> {
+        if (key == "config")
+            return config;
+        return creds;
+    };
+    ostrel_gfs_operation_s start(ostrel_host::operation_kind::session_start);
+    start.session = &state;
+    start.session_info.username = (char *)"tester";
+    dsi->init_func(&start, &start.session_info);
+    ostrel_host::operation_wait(&start);
+    ASSERT_TRUE(start.error.ok) << start.error.text;
+    void *handle = start.session_arg;
+
+    auto stat = [&](const std::string &path, bool file_only) {
+        ostrel_host::stat_result result;
+        ostrel_gfs_operation_s op(ostrel_host::operation_kind::stat);
+        op.session = &state;
+        op.stat = &result;
+        op.path = path;
+        op.stat_info.file_only = file_only;
+        op.stat_info.pathname = op.path.data();
+        dsi->stat_func(&op, &op.stat_info, handle);
+        ostrel_host::operation_wait(&op);
+        std::lock_guard<std::mutex> guard(op.lock);
+        result.error = op.error;
+        return result;
+    };
+
+    const int kThreads = 8;
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 6; i++) {
+                ostrel_host::stat_result listing = stat("/" + c, false);
+                if (!listing.error.ok || names(listing) != strings({".", "a", "d"}))
+                    failures[t]++;
+                ostrel_host::stat_result blob = stat("/" + c + "/d/b", true);
+                if (!blob.error.ok || blob.entries.size() != 1 || blob.entries[0].size != 2)
+                    failures[t]++;
+            }
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    dsi->destroy_func(handle);
+    for (int t = 0; t < kThreads; t++)
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+} // namespace
