@@ -22,7 +22,9 @@ struct session::state {
     bool started = false;
     /* Every operation of the session stays alive until the session is
      * destroyed, so a late or repeated finish call from a faulty plug-in
-     * finds a record instead of freed memory. */
+     * finds a record instead of freed memory. Several threads may run
+     * operations of one session at once, hence the lock. */
+    std::mutex operations_lock;
     std::vector<std::unique_ptr<ostrel_gfs_operation_s>> operations;
 };
 

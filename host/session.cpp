@@ -60,9 +60,11 @@ session::~session()
 
 static ostrel_gfs_operation_s *new_operation(session::state *st, operation_kind kind)
 {
-    st->operations.push_back(std::make_unique<ostrel_gfs_operation_s>(kind));
-    ostrel_gfs_operation_s *op = st->operations.back().get();
+    auto record = std::make_unique<ostrel_gfs_operation_s>(kind);
+    ostrel_gfs_operation_s *op = record.get();
     op->session = st;
+    std::lock_guard<std::mutex> guard(st->operations_lock);
+    st->operations.push_back(std::move(record));
     return op;
 }
 
