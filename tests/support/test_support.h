@@ -10,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-namespace ostrel_test {
+namespace ostrel_test
+{
 
 // One emulator instance as written by azurite-start. account_key is set only for
 // the plain-HTTP shared-key instance (oauth == false); ca_file only when it speaks HTTPS.
@@ -23,8 +24,9 @@ struct emulator {
     std::string ca_file;
     bool oauth = true;
     std::string account_key;
-    // Not part of the minimal contract: the server certificate and key the
-    // emulator uses, reused by the proxy. Empty for the plain-HTTP instance.
+    // Extras: false only for the plain-HTTP shared-key instance; the server
+    // certificate and key (reused by the proxy) are empty there.
+    bool use_https = true;
     std::string cert_file;
     std::string key_file;
 };
@@ -50,11 +52,12 @@ struct recorded_request {
     size_t body_size = 0;
 };
 
-// Runs tests/support/fault_proxy.js in front of an HTTPS emulator for the life
-// of the object. endpoint() describes the proxy like an emulator, so code under
-// test is pointed at it unchanged. Rules are JSON objects (see README.md).
-// Methods throw std::runtime_error on failure. Not thread-safe.
-class fault_proxy {
+// Runs tests/support/fault_proxy.js in front of an emulator (HTTPS, or plain HTTP
+// for the shared-key one) while the object lives. endpoint() describes the proxy
+// like an emulator, so code under test is pointed at it unchanged. Rules are JSON objects (see
+// README.md). Methods throw std::runtime_error on failure. Not thread-safe.
+class fault_proxy
+{
   public:
     explicit fault_proxy(const emulator &upstream);
     ~fault_proxy();

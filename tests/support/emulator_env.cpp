@@ -1,0 +1,85 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+
+namespace ostrel_test
+{
+
+namespace
+{
+
+std::map<std::string, std::string> read_env_file(const std::string &path)
+{
+    std::ifstream in(path);
+    if (!in) {
+        throw std::runtime_error("cannot read emulator env file " + path +
+                                 " (is the emulator fixture running?)");
+    }
+    std::map<std::string, std::string> values;
+    std::string line;
+    while (std::getline(in, line)) {
+        auto eq = line.find('=');
+        if (eq == std::string::npos || line[0] == '#') {
+            continue;
+        }
+        values[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return values;
+}
+
+std::string required(const std::map<std::string, std::string> &values, const std::string &key,
+                     const std::string &path)
+{
+    auto it = values.find(key);
+    if (it == values.end() || it->second.empty()) {
+        throw std::runtime_error("emulator env file " + path + " has no " + key);
+    }
+    return it->second;
+}
+
+std::string optional(const std::map<std::string, std::string> &values, const std::string &key)
+{
+    auto it = values.find(key);
+    return it == values.end() ? std::string() : it->second;
+}
+
+} // namespace
+
+emulator emulator_from_env()
+{
+    const char *path = std::getenv("OSTREL_TEST_EMULATOR");
+    if (path == nullptr || *path == '\0') {
+        throw std::runtime_error("OSTREL_TEST_EMULATOR is not set; run the test through ctest");
+    }
+    auto values = read_env_file(path);
+
+    emulator e;
+    e.host = required(values, "OSTREL_TEST_HOST", path);
+    std::string port = required(values, "OSTREL_TEST_PORT", path);
+    e.port = std::atoi(port.c_str());
+    if (e.port <= 0 || e.port > 65535) {
+        throw std::runtime_error("emulator env file " + std::string(path) + " has a bad port " +
+                                 port);
+    }
+    e.account = required(values, "OSTREL_TEST_ACCOUNT", path);
+    e.endpoint = required(values, "OSTREL_TEST_ENDPOINT", path);
+    e.account_text = required(values, "OSTREL_TEST_ACCOUNT_TEXT", path);
+    e.oauth = required(values, "OSTREL_TEST_OAUTH", path) == "1";
+    e.use_https = optional(values, "OSTREL_TEST_SCHEME") != "http";
+    if (e.use_https) {
+        e.ca_file = required(values, "OSTREL_TEST_CA_FILE", path);
+        e.cert_file = optional(values, "OSTREL_TEST_CERT_FILE");
+        e.key_file = optional(values, "OSTREL_TEST_KEY_FILE");
+    }
+    e.account_key = optional(values, "OSTREL_TEST_ACCOUNT_KEY");
+    if (!e.oauth && e.account_key.empty()) {
+        throw std::runtime_error("emulator env file " + std::string(path) +
+                                 " has neither OAuth nor an account key");
+    }
+    return e;
+}
+
+} // namespace ostrel_test

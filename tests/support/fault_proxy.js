@@ -1,0 +1,425 @@
+#!/usr/bin/env node
+// A proxy between the code under test and the blob emulator that records every
+// request and misbehaves on demand. See README.md for the rule format.
+//
+//   node fault_proxy.js --upstream-port P [--upstream-host H] --ca CA --cert C --key K
+//                       [--exit-with-stdin]
+//
+// With --ca/--cert/--key it listens and forwards over HTTPS; without them over
+// plain HTTP. Prints {"port":..,"control_port":..} on one line once both
+// listeners are up. --exit-with-stdin ends the proxy when its standard input
+// closes, so it never outlives the test process that started it.
+'use strict';
+
+const fs = require('fs');
+const http = require('http');
+const https = require('https');
+
+const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse'];
+// Connection-level headers belong to each hop, not to the message.
+const HOP_BY_HOP = new Set([
+    'connection',
+    'keep-alive',
+    'proxy-connection',
+    'transfer-encoding',
+    'te',
+    'trailer',
+    'upgrade',
+    'expect',
+]);
+
+function parseArgs(argv) {
+    const opts = {upstreamHost: '127.0.0.1', exitWithStdin: false};
+    const names = {
+        '--upstream-port': 'upstreamPort',
+        '--upstream-host': 'upstreamHost',
+        '--ca': 'ca',
+        '--cert': 'cert',
+        '--key': 'key',
+    };
+    for (let i = 0; i < argv.length; i++) {
+        if (argv[i] === '--exit-with-stdin') {
+            opts.exitWithStdin = true;
+        } else if (names[argv[i]] && i + 1 < argv.length) {
+            opts[names[argv[i]]] = argv[++i];
+        } else {
+            throw new Error(`unknown argument ${argv[i]}`);
+        }
+    }
+    if (!opts.upstreamPort) {
+        throw new Error('--upstream-port is required');
+    }
+    const tls = [opts.ca, opts.cert, opts.key].filter((v) => v !== undefined).length;
+    if (tls !== 0 && tls !== 3) {
+        throw new Error('--ca, --cert and --key go together');
+    }
+    opts.tls = tls === 3;
+    return opts;
+}
+
+function validateRule(rule) {
+    if (typeof rule !== 'object' || rule === null || Array.isArray(rule)) {
+        throw new Error('a rule is a JSON object');
+    }
+    const actions = ACTIONS.filter((a) => rule[a] !== undefined);
+    if (actions.length !== 1) {
+        throw new Error(`a rule needs exactly one of ${ACTIONS.join(', ')}`);
+    }
+    if (rule.method !== undefined && typeof rule.method !== 'string') {
+        throw new Error('"method" must be a string');
+    }
+    const compiled = {
+        rule,
+        action: actions[0],
+        path: rule.path === undefined ? null : new RegExp(rule.path),
+        skip: rule.skip === undefined ? 0 : rule.skip,
+        times: rule.times === undefined ? Infinity : rule.times,
+        matched: 0,
+        applied: 0,
+    };
+    for (const key of ['skip', 'times']) {
+        if (rule[key] !== undefined && !(Number.isInteger(rule[key]) && rule[key] >= 0)) {
+            throw new Error(`"${key}" must be a whole number`);
+        }
+    }
+    for (const key of ['cut_after', 'truncate_body']) {
+        if (rule[key] !== undefined && !(Number.isInteger(rule[key]) && rule[key] >= 0)) {
+            throw new Error(`"${key}" must be a whole number of bytes`);
+        }
+    }
+    if (rule.respond !== undefined) {
+        const r = rule.respond;
+        if (typeof r !== 'object' || r === null || !Number.isInteger(r.status)) {
+            throw new Error('"respond" needs an integer "status"');
+        }
+    }
+    if (rule.slow !== undefined) {
+        const bps = rule.slow && rule.slow.bytes_per_second;
+        if (!(Number.isInteger(bps) && bps > 0)) {
+            throw new Error('"slow" needs a positive "bytes_per_second"');
+        }
+    }
+    if (rule.replace_body !== undefined && typeof rule.replace_body !== 'string') {
+        throw new Error('"replace_body" must be a string');
+    }
+    if (rule.refuse !== undefined && rule.refuse !== true) {
+        throw new Error('"refuse" must be true');
+    }
+    return compiled;
+}
+
+class Proxy {
+    constructor(opts) {
+        this.opts = opts;
+        this.rules = [];
+        this.log = [];
+        const lib = opts.tls ? https : http;
+        this.upstreamLib = lib;
+        this.agent = new lib.Agent({
+            keepAlive: true,
+            ca: opts.tls ? fs.readFileSync(opts.ca) : undefined,
+        });
+    }
+
+    // First match wins; a rule still skipping or used up lets later rules try.
+    pick(req) {
+        for (const r of this.rules) {
+            if (r.rule.method !== undefined && r.rule.method !== req.method) {
+                continue;
+            }
+            if (r.path !== null && !r.path.test(req.url)) {
+                continue;
+            }
+            r.matched++;
+            if (r.matched <= r.skip || r.applied >= r.times) {
+                continue;
+            }
+            r.applied++;
+            return r;
+        }
+        return null;
+    }
+
+    handle(req, res) {
+        const entry = {
+            method: req.method,
+            target: req.url,
+            headers: [],
+            body_size: 0,
+        };
+        for (let i = 0; i + 1 < req.rawHeaders.length; i += 2) {
+            entry.headers.push([req.rawHeaders[i], req.rawHeaders[i + 1]]);
+        }
+        this.log.push(entry);
+        const rule = this.pick(req);
+
+        if (rule && rule.action === 'refuse') {
+            req.socket.destroy();
+            return;
+        }
+        const chunks = [];
+        req.on('data', (chunk) => {
+            entry.body_size += chunk.length;
+            chunks.push(chunk);
+        });
+        req.on('end', () => {
+            const body = Buffer.concat(chunks);
+            if (rule && rule.action === 'respond') {
+                this.respond(res, rule.rule.respond);
+            } else {
+                this.forward(req, body, res, rule, true);
+            }
+        });
+    }
+
+    respond(res, answer) {
+        const body = Buffer.from(answer.body === undefined ? '' : String(answer.body));
+        const headers = Object.assign({}, answer.headers || {});
+        if (!Object.keys(headers).some((h) => h.toLowerCase() === 'content-length')) {
+            headers['Content-Length'] = String(body.length);
+        }
+        res.writeHead(answer.status, headers);
+        res.end(body);
+    }
+
+    forward(req, body, res, rule, mayRetry) {
+        const headers = [];
+        for (let i = 0; i + 1 < req.rawHeaders.length; i += 2) {
+            if (!HOP_BY_HOP.has(req.rawHeaders[i].toLowerCase())) {
+                headers.push(req.rawHeaders[i], req.rawHeaders[i + 1]);
+            }
+        }
+        const hasLength = headers.some((h, i) => i % 2 === 0 && h.toLowerCase() === 'content-length');
+        if (!hasLength && body.length > 0) {
+            headers.push('Content-Length', String(body.length));
+        }
+        const up = this.upstreamLib.request({
+            host: this.opts.upstreamHost,
+            port: this.opts.upstreamPort,
+            method: req.method,
+            path: req.url,
+            headers,
+            agent: this.agent,
+            servername: this.opts.tls ? 'localhost' : undefined,
+        });
+        up.on('response', (upRes) => this.relay(req, upRes, res, rule));
+        up.on('error', (err) => {
+            // The emulator may close an idle kept-alive connection just as we reuse it.
+            if (mayRetry && up.reusedSocket && err.code === 'ECONNRESET') {
+                this.forward(req, body, res, rule, false);
+                return;
+            }
+            process.stderr.write(`fault_proxy: upstream error for ${req.method} ${req.url}: ${err.message}\n`);
+            if (!res.headersSent) {
+                this.respond(res, {status: 502, body: `fault_proxy: upstream error: ${err.message}`});
+            } else {
+                res.destroy();
+            }
+        });
+        up.end(body);
+    }
+
+    relayHeaders(upRes, drop) {
+        const out = [];
+        for (let i = 0; i + 1 < upRes.rawHeaders.length; i += 2) {
+            const name = upRes.rawHeaders[i].toLowerCase();
+            if (!HOP_BY_HOP.has(name) && !drop.includes(name)) {
+                out.push(upRes.rawHeaders[i], upRes.rawHeaders[i + 1]);
+            }
+        }
+        return out;
+    }
+
+    relay(req, upRes, res, rule) {
+        const action = rule ? rule.action : null;
+        if (action === 'truncate_body' || action === 'replace_body') {
+            const chunks = [];
+            upRes.on('data', (c) => chunks.push(c));
+            upRes.on('end', () => {
+                let body = Buffer.concat(chunks);
+                const drop = ['content-length'];
+                let extra = [];
+                if (action === 'truncate_body') {
+                    body = body.subarray(0, rule.rule.truncate_body);
+                } else {
+                    body = Buffer.from(rule.rule.replace_body);
+                    if (rule.rule.content_type !== undefined) {
+                        drop.push('content-type');
+                        extra = ['Content-Type', rule.rule.content_type];
+                    }
+                }
+                const headers = this.relayHeaders(upRes, drop).concat(extra);
+                headers.push('Content-Length', String(body.length));
+                res.writeHead(upRes.statusCode, upRes.statusMessage, headers);
+                res.end(req.method === 'HEAD' ? undefined : body);
+            });
+            return;
+        }
+
+        res.writeHead(upRes.statusCode, upRes.statusMessage, this.relayHeaders(upRes, []));
+        if (action === 'cut_after') {
+            let left = rule.rule.cut_after;
+            const cut = () => {
+                upRes.destroy();
+                // Flush what was written, then drop the connection mid-body.
+                res.socket ? res.socket.destroy() : res.destroy();
+            };
+            if (left === 0) {
+                res.flushHeaders();
+                setImmediate(cut);
+                return;
+            }
+            upRes.on('data', (c) => {
+                if (left <= 0) {
+                    return;
+                }
+                const part = c.subarray(0, left);
+                left -= part.length;
+                if (left > 0) {
+                    res.write(part);
+                } else {
+                    res.write(part, () => cut());
+                }
+            });
+            upRes.on('end', () => {
+                // The body was shorter than the cut: cut after all of it.
+                if (left > 0) {
+                    left = 0;
+                    res.write('', () => cut());
+                }
+            });
+            return;
+        }
+        if (action === 'slow') {
+            this.throttle(upRes, res, rule.rule.slow.bytes_per_second);
+            return;
+        }
+        upRes.pipe(res);
+    }
+
+    throttle(upRes, res, bytesPerSecond) {
+        // Ten slices a second keeps the pace even for small bodies.
+        const slice = Math.max(1, Math.floor(bytesPerSecond / 10));
+        let pending = Buffer.alloc(0);
+        let ended = false;
+        let timer = null;
+        const tick = () => {
+            const part = pending.subarray(0, slice);
+            pending = pending.subarray(part.length);
+            if (part.length > 0) {
+                res.write(part);
+            }
+            if (pending.length < slice && !ended) {
+                upRes.resume();
+            }
+            if (pending.length === 0 && ended) {
+                clearInterval(timer);
+                timer = null;
+                res.end();
+            }
+        };
+        upRes.on('data', (c) => {
+            pending = Buffer.concat([pending, c]);
+            if (pending.length >= slice) {
+                upRes.pause();
+            }
+            if (timer === null) {
+                timer = setInterval(tick, 100);
+            }
+        });
+        upRes.on('end', () => {
+            ended = true;
+            if (timer === null) {
+                res.end();
+            }
+        });
+        res.on('close', () => {
+            if (timer !== null) {
+                clearInterval(timer);
+            }
+            upRes.destroy();
+        });
+    }
+
+    control(req, res) {
+        const chunks = [];
+        req.on('data', (c) => chunks.push(c));
+        req.on('end', () => {
+            const send = (status, value) => {
+                const body = Buffer.from(JSON.stringify(value));
+                res.writeHead(status, {
+                    'Content-Type': 'application/json',
+                    'Content-Length': String(body.length),
+                });
+                res.end(body);
+            };
+            const route = `${req.method} ${req.url}`;
+            try {
+                if (route === 'POST /rules') {
+                    const rule = JSON.parse(Buffer.concat(chunks).toString('utf8'));
+                    this.rules.push(validateRule(rule));
+                    send(200, {rules: this.rules.length});
+                } else if (route === 'DELETE /rules') {
+                    this.rules = [];
+                    send(200, {rules: 0});
+                } else if (route === 'GET /rules') {
+                    send(200, this.rules.map((r) =>
+                        Object.assign({}, r.rule, {_matched: r.matched, _applied: r.applied})));
+                } else if (route === 'GET /requests') {
+                    send(200, this.log);
+                } else if (route === 'DELETE /requests') {
+                    this.log = [];
+                    send(200, {requests: 0});
+                } else {
+                    send(404, {error: `no such control route: ${route}`});
+                }
+            } catch (err) {
+                send(400, {error: err.message});
+            }
+        });
+    }
+}
+
+function listen(server) {
+    return new Promise((resolve, reject) => {
+        server.once('error', reject);
+        server.listen(0, '127.0.0.1', () => resolve(server.address().port));
+    });
+}
+
+async function main() {
+    let opts;
+    try {
+        opts = parseArgs(process.argv.slice(2));
+    } catch (err) {
+        process.stderr.write(`fault_proxy: ${err.message}\n`);
+        process.exit(2);
+    }
+    const proxy = new Proxy(opts);
+    const handler = (req, res) => proxy.handle(req, res);
+    const server = opts.tls
+        ? https.createServer({cert: fs.readFileSync(opts.cert), key: fs.readFileSync(opts.key)}, handler)
+        : http.createServer(handler);
+    // Longer than any client idles in a test, so a kept-alive connection is not
+    // closed under a request.
+    server.keepAliveTimeout = 120000;
+    server.headersTimeout = 121000;
+    server.requestTimeout = 0;
+    const controlServer = http.createServer((req, res) => proxy.control(req, res));
+
+    const port = await listen(server);
+    const controlPort = await listen(controlServer);
+    process.stdout.write(JSON.stringify({port, control_port: controlPort}) + '\n');
+
+    if (opts.exitWithStdin) {
+        process.stdin.on('data', () => {});
+        process.stdin.on('end', () => process.exit(0));
+        process.stdin.on('error', () => process.exit(0));
+    }
+}
+
+process.on('SIGTERM', () => process.exit(0));
+main().catch((err) => {
+    process.stderr.write(`fault_proxy: ${err.message}\n`);
+    process.exit(1);
+});
