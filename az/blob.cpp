@@ -33,9 +33,7 @@ void AZ_get_blob(AZ_client *client, const char *container, const char *key, uint
             result.set_local(AZ_AbortedByCallback, "the data callback did not accept the data");
             return;
         }
-        if (!outcome.success()) {
-            result.take_error(outcome.error());
-        }
+        result.take_outcome(outcome);
     });
 }
 
@@ -47,8 +45,7 @@ void AZ_head_blob(AZ_client *client, const char *container, const char *key,
         require(container, "container");
         require(key, "key");
         auto outcome = client->blob->get_blob_properties(container, key).get();
-        if (!outcome.success()) {
-            result.take_error(outcome.error());
+        if (!result.take_outcome(outcome)) {
             return;
         }
         const auto &blob = outcome.response();
@@ -73,8 +70,6 @@ void AZ_delete_blob(AZ_client *client, const char *container, const char *key,
         require(key, "key");
         // The account sends this to the data-lake endpoint when the session has adls set.
         auto outcome = client->blob->delete_blob(container, key, false).get();
-        if (!outcome.success()) {
-            result.take_error(outcome.error());
-        }
+        result.take_outcome(outcome);
     });
 }

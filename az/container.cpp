@@ -2,6 +2,7 @@
 
 #include "az/call.h"
 #include "az/client.h"
+#include "az/pages.h"
 #include "az/properties.h"
 
 using ostrel_az::az_result;
@@ -16,9 +17,7 @@ void AZ_create_container(AZ_client *client, const char *container, AZ_complete_c
         require(client, "client");
         require(container, "container");
         auto outcome = client->blob->create_container(container).get();
-        if (!outcome.success()) {
-            result.take_error(outcome.error());
-        }
+        result.take_outcome(outcome);
     });
 }
 
@@ -29,9 +28,7 @@ void AZ_delete_container(AZ_client *client, const char *container, AZ_complete_c
         require(client, "client");
         require(container, "container");
         auto outcome = client->blob->delete_container(container).get();
-        if (!outcome.success()) {
-            result.take_error(outcome.error());
-        }
+        result.take_outcome(outcome);
     });
 }
 
@@ -42,8 +39,7 @@ void AZ_head_container(AZ_client *client, const char *container, AZ_properties_c
         require(client, "client");
         require(container, "container");
         auto outcome = client->blob->get_container_properties(container).get();
-        if (!outcome.success()) {
-            result.take_error(outcome.error());
+        if (!result.take_outcome(outcome)) {
             return;
         }
         if (outcome.response().valid) {
@@ -57,26 +53,16 @@ void AZ_list_containers(AZ_client *client, AZ_properties_callback properties,
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        std::string marker;
-        do {
-            auto outcome =
-                client->blob
-                    ->list_containers_segmented("", marker, ostrel_l_az_containers_per_page, true)
-                    .get();
-            if (!outcome.success()) {
-                result.take_error(outcome.error());
-                return;
-            }
-            const auto &page = outcome.response();
-            for (const auto &item : page.containers) {
-                ostrel_az::properties_record(item.name).report(properties, arg);
-            }
-            // A marker that does not move would page forever.
-            if (!page.next_marker.empty() && page.next_marker == marker) {
-                result.set_local(AZ_XmlParseFailure, "listing repeated its continuation marker");
-                return;
-            }
-            marker = page.next_marker;
-        } while (!marker.empty());
+        ostrel_az::for_each_page(
+            result,
+            [&](const std::string &marker) {
+                return client->blob->list_containers_segmented(
+                    "", marker, ostrel_l_az_containers_per_page, true);
+            },
+            [&](const auto &page) {
+                for (const auto &item : page.containers) {
+                    ostrel_az::properties_record(item.name).report(properties, arg);
+                }
+            });
     });
 }

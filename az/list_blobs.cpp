@@ -7,6 +7,7 @@
 #include "az/client.h"
 #include "az/md5_text.h"
 #include "az/metadata.h"
+#include "az/pages.h"
 #include "az/properties.h"
 
 namespace bs = azure::blob_service;
@@ -60,24 +61,14 @@ void AZ_list_blobs(AZ_client *client, const char *container, const char *prefix,
         require(client, "client");
         require(container, "container");
         require(prefix, "prefix");
-        std::string marker;
-        do {
-            auto outcome = client->blob
-                               ->list_blobs_segmented(container, "/", marker, prefix,
-                                                      ostrel_l_az_blobs_per_page)
-                               .get();
-            if (!outcome.success()) {
-                result.take_error(outcome.error());
-                return;
-            }
-            const auto &page = outcome.response();
-            ostrel_l_az_list_blobs_page(*client, page, properties, arg);
-            // A marker that does not move would page forever.
-            if (!page.next_marker.empty() && page.next_marker == marker) {
-                result.set_local(AZ_XmlParseFailure, "listing repeated its continuation marker");
-                return;
-            }
-            marker = page.next_marker;
-        } while (!marker.empty());
+        ostrel_az::for_each_page(
+            result,
+            [&](const std::string &marker) {
+                return client->blob->list_blobs_segmented(container, "/", marker, prefix,
+                                                          ostrel_l_az_blobs_per_page);
+            },
+            [&](const bs::list_blobs_segmented_response &page) {
+                ostrel_l_az_list_blobs_page(*client, page, properties, arg);
+            });
     });
 }

@@ -75,9 +75,7 @@ static void ostrel_l_az_put_blob_single(AZ_client &client, const char *container
     if (ostrel_l_az_put_blob_source_failed(source, size, result)) {
         return;
     }
-    if (!outcome.success()) {
-        result.take_error(outcome.error());
-    }
+    result.take_outcome(outcome);
 }
 
 static void ostrel_l_az_put_blob_refresh(const AZ_client &client)
@@ -115,8 +113,7 @@ static void ostrel_l_az_put_blob_blocks(AZ_client &client, const char *container
             if (ostrel_l_az_put_blob_source_failed(source, size, result)) {
                 return;
             }
-            if (!outcome.success()) {
-                result.take_error(outcome.error());
+            if (!result.take_outcome(outcome)) {
                 return;
             }
             left -= length;
@@ -125,9 +122,7 @@ static void ostrel_l_az_put_blob_blocks(AZ_client &client, const char *container
 
     ostrel_l_az_put_blob_refresh(client);
     auto outcome = client.blob->put_block_list(container, key, blocks, metadata).get();
-    if (!outcome.success()) {
-        result.take_error(outcome.error());
-    }
+    result.take_outcome(outcome);
 }
 
 void AZ_put_blob(AZ_client *client, const char *container, const char *key, uint64_t size,

@@ -29,6 +29,15 @@ class az_result
 
     // The service client's failure; `error` is left untouched.
     void take_error(const azure::blob_service::storage_error &error);
+    // Takes the error of a failed `outcome`; returns whether the outcome succeeded.
+    template <typename Outcome> bool take_outcome(const Outcome &outcome)
+    {
+        if (outcome.success()) {
+            return true;
+        }
+        take_error(outcome.error());
+        return false;
+    }
     // A failure found by this layer itself (a callback that gave up, a caught exception).
     void set_local(AZ_status status, std::string message);
     // As set_local, without texts; for when even a message cannot be allocated.

@@ -5,40 +5,15 @@
 namespace azure::blob_service
 {
 
-namespace
-{
-
-storage_url blob_url(storage_url url, const std::string &container, const std::string &blob)
-{
-    url.append_path(container);
-    url.append_path(blob);
-    return url;
-}
-
-} // namespace
-
 void list_blobs_segmented_request::build_request(const storage_account &account,
                                                  http_base &http) const
 {
     storage_headers headers;
     http.set_absolute_timeout(30);
     http.set_method(http_method::get);
-    storage_url url = account.get_url_blob();
-    url.append_path(container_);
-    url.add_query("restype", "container");
+    storage_url url = container_url(account, container_);
     url.add_query("comp", "list");
-    if (!prefix_.empty()) {
-        url.add_query("prefix", prefix_);
-    }
-    if (!delimiter_.empty()) {
-        url.add_query("delimiter", delimiter_);
-    }
-    if (!marker_.empty()) {
-        url.add_query("marker", marker_);
-    }
-    if (maxresults_ != 0) {
-        url.add_query("maxresults", std::to_string(maxresults_));
-    }
+    add_listing_query(url, prefix_, delimiter_, marker_, maxresults_);
     std::string include;
     for (auto [bit, name] : {std::pair<unsigned, const char *>{snapshots, "snapshots"},
                              {metadata, "metadata"},
@@ -58,12 +33,8 @@ void list_blobs_segmented_request::build_request(const storage_account &account,
 
 void get_blob_property_request::build_request(const storage_account &account, http_base &http) const
 {
-    storage_headers headers;
-    http.set_absolute_timeout(5);
-    http.set_method(http_method::head);
-    storage_url url = blob_url(account.get_url_blob(), container_, blob_);
-    set_request_url(account, http, url, *this);
-    finish_request(account, http, url, headers, *this);
+    build_bodiless_request(account, http, http_method::head,
+                           blob_url(account.get_url_blob(), container_, blob_), *this);
 }
 
 std::string download_blob_request::range() const

@@ -3,19 +3,6 @@
 namespace azure::blob_service
 {
 
-namespace
-{
-
-storage_url container_url(const storage_account &account, const std::string &container)
-{
-    storage_url url = account.get_url_blob();
-    url.append_path(container);
-    url.add_query("restype", "container");
-    return url;
-}
-
-} // namespace
-
 void create_container_request::build_request(const storage_account &account, http_base &http) const
 {
     storage_headers headers;
@@ -30,23 +17,15 @@ void create_container_request::build_request(const storage_account &account, htt
 
 void delete_container_request::build_request(const storage_account &account, http_base &http) const
 {
-    storage_headers headers;
-    http.set_absolute_timeout(5);
-    http.set_method(http_method::del);
-    storage_url url = container_url(account, container_);
-    set_request_url(account, http, url, *this);
-    finish_request(account, http, url, headers, *this);
+    build_bodiless_request(account, http, http_method::del, container_url(account, container_),
+                           *this);
 }
 
 void get_container_property_request::build_request(const storage_account &account,
                                                    http_base &http) const
 {
-    storage_headers headers;
-    http.set_absolute_timeout(5);
-    http.set_method(http_method::head);
-    storage_url url = container_url(account, container_);
-    set_request_url(account, http, url, *this);
-    finish_request(account, http, url, headers, *this);
+    build_bodiless_request(account, http, http_method::head, container_url(account, container_),
+                           *this);
 }
 
 void list_containers_request::build_request(const storage_account &account, http_base &http) const
@@ -57,15 +36,7 @@ void list_containers_request::build_request(const storage_account &account, http
     storage_url url = account.get_url_blob();
     url.append_path("");
     url.add_query("comp", "list");
-    if (!prefix_.empty()) {
-        url.add_query("prefix", prefix_);
-    }
-    if (!marker_.empty()) {
-        url.add_query("marker", marker_);
-    }
-    if (maxresults_ != 0) {
-        url.add_query("maxresults", std::to_string(maxresults_));
-    }
+    add_listing_query(url, prefix_, "", marker_, maxresults_);
     if (include_metadata_) {
         url.add_query("include", "metadata");
     }

@@ -209,28 +209,36 @@ storage_error json_listing_error(int status)
     return error;
 }
 
+// A JSON answer is refused before parsing; either failure carries the answer's status as code.
+template <typename T>
+storage_outcome<T> parse_listing(const http_base &http, int status, const std::string &body,
+                                 const xml_parser_base &parser,
+                                 storage_outcome<T> (xml_parser_base::*parse)(const std::string &)
+                                     const)
+{
+    if (is_json(http)) {
+        return storage_outcome<T>(json_listing_error(status));
+    }
+    auto parsed = (parser.*parse)(body);
+    return parsed.success() ? parsed : listing_failure(status, std::move(parsed));
+}
+
 } // namespace
 
 storage_outcome<list_containers_segmented_response>
 parse_listing_body(const executor_context &context, const http_base &http, int status,
                    const std::string &body, const list_containers_segmented_response *)
 {
-    if (is_json(http)) {
-        return storage_outcome<list_containers_segmented_response>(json_listing_error(status));
-    }
-    auto parsed = context.xml_parser->parse_list_containers_segmented_response(body);
-    return parsed.success() ? parsed : listing_failure(status, std::move(parsed));
+    return parse_listing(http, status, body, *context.xml_parser,
+                         &xml_parser_base::parse_list_containers_segmented_response);
 }
 
 storage_outcome<list_blobs_segmented_response>
 parse_listing_body(const executor_context &context, const http_base &http, int status,
                    const std::string &body, const list_blobs_segmented_response *)
 {
-    if (is_json(http)) {
-        return storage_outcome<list_blobs_segmented_response>(json_listing_error(status));
-    }
-    auto parsed = context.xml_parser->parse_list_blobs_segmented_response(body);
-    return parsed.success() ? parsed : listing_failure(status, std::move(parsed));
+    return parse_listing(http, status, body, *context.xml_parser,
+                         &xml_parser_base::parse_list_blobs_segmented_response);
 }
 
 } // namespace azure::blob_service

@@ -3,6 +3,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "blob_service/http_base.h"
 #include "blob_service/request_base.h"
@@ -52,7 +53,8 @@ storage_outcome<list_blobs_segmented_response>
 parse_listing_body(const executor_context &context, const http_base &http, int status,
                    const std::string &body, const list_blobs_segmented_response *);
 
-// The returned future is already satisfied: everything runs on the calling thread.
+// The returned future is already satisfied: everything runs on the calling thread. A listing
+// is collected and parsed; any other answer's body goes to the request's output stream.
 template <typename T> class async_executor
 {
   public:
@@ -61,32 +63,19 @@ template <typename T> class async_executor
                                                   std::shared_ptr<http_base> http,
                                                   std::shared_ptr<executor_context> context)
     {
+        constexpr bool listing = !std::is_void_v<T>;
         std::promise<storage_outcome<T>> promise;
         execution_result result =
-            execute_request(*account, *request, *http, *context, body_destination::parser);
+            execute_request(*account, *request, *http, *context,
+                            listing ? body_destination::parser : body_destination::output_stream);
         if (!result.success) {
             promise.set_value(storage_outcome<T>(std::move(result.error)));
-        } else {
+        } else if constexpr (listing) {
             promise.set_value(parse_listing_body(*context, *http, result.status, result.body,
                                                  static_cast<const T *>(nullptr)));
+        } else {
+            promise.set_value(storage_outcome<void>::succeeded());
         }
-        return promise.get_future();
-    }
-};
-
-template <> class async_executor<void>
-{
-  public:
-    static std::future<storage_outcome<void>> submit(std::shared_ptr<storage_account> account,
-                                                     std::shared_ptr<storage_request_base> request,
-                                                     std::shared_ptr<http_base> http,
-                                                     std::shared_ptr<executor_context> context)
-    {
-        std::promise<storage_outcome<void>> promise;
-        execution_result result =
-            execute_request(*account, *request, *http, *context, body_destination::output_stream);
-        promise.set_value(result.success ? storage_outcome<void>::succeeded()
-                                         : storage_outcome<void>(std::move(result.error)));
         return promise.get_future();
     }
 };

@@ -1,5 +1,7 @@
 #include "blob_service/request_base.h"
 
+#include <utility>
+
 #include "blob_service/constants.h"
 #include "blob_service/date.h"
 
@@ -47,6 +49,36 @@ void add_access_condition_headers(http_base &http, storage_headers &headers,
     }
 }
 
+storage_url blob_url(storage_url base, const std::string &container, const std::string &blob)
+{
+    base.append_path(container);
+    base.append_path(blob);
+    return base;
+}
+
+storage_url container_url(const storage_account &account, const std::string &container)
+{
+    storage_url url = account.get_url_blob();
+    url.append_path(container);
+    url.add_query("restype", "container");
+    return url;
+}
+
+void add_listing_query(storage_url &url, const std::string &prefix, const std::string &delimiter,
+                       const std::string &marker, int maxresults)
+{
+    for (auto [name, value] : {std::pair<const char *, const std::string &>{"prefix", prefix},
+                               {"delimiter", delimiter},
+                               {"marker", marker}}) {
+        if (!value.empty()) {
+            url.add_query(name, value);
+        }
+    }
+    if (maxresults != 0) {
+        url.add_query("maxresults", std::to_string(maxresults));
+    }
+}
+
 void set_request_url(const storage_account &account, http_base &http, storage_url &url,
                      const blob_request_base &request)
 {
@@ -65,6 +97,16 @@ void finish_request(const storage_account &account, http_base &http, const stora
     add_ms_header(http, headers, "x-ms-date", get_ms_date(date_format::rfc_1123));
     add_ms_header(http, headers, "x-ms-version", constants::api_version);
     account.credential()->sign_request(request, http, url, headers);
+}
+
+void build_bodiless_request(const storage_account &account, http_base &http, http_method method,
+                            storage_url url, const blob_request_base &request)
+{
+    storage_headers headers;
+    http.set_absolute_timeout(5);
+    http.set_method(method);
+    set_request_url(account, http, url, request);
+    finish_request(account, http, url, headers, request);
 }
 
 } // namespace azure::blob_service

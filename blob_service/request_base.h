@@ -51,9 +51,22 @@ void add_ms_header(http_base &http, storage_headers &headers, const std::string 
 void add_access_condition_headers(http_base &http, storage_headers &headers,
                                   const blob_request_base &request);
 
+// The address of a blob below `base` (the blob or the data-lake endpoint).
+storage_url blob_url(storage_url base, const std::string &container, const std::string &blob);
+// The address of a container-level operation.
+storage_url container_url(const storage_account &account, const std::string &container);
+// The paging parameters every listing takes; an empty or zero value is left out, which the
+// service reads as no restriction.
+void add_listing_query(storage_url &url, const std::string &prefix, const std::string &delimiter,
+                       const std::string &marker, int maxresults);
+
 // Adds the timeout query parameter of `request`, then sets the URL the credential sends.
 void set_request_url(const storage_account &account, http_base &http, storage_url &url,
                      const blob_request_base &request);
+
+// A short request that sends no body and no headers of its own.
+void build_bodiless_request(const storage_account &account, http_base &http, http_method method,
+                            storage_url url, const blob_request_base &request);
 
 // Common end of every builder: client request id, User-Agent, x-ms-date, x-ms-version, and
 // the signature, in this order.

@@ -26,6 +26,7 @@ template <typename Stream> class storage_stream_ref
 
   private:
     void record();
+    void seek() const;
 
     std::shared_ptr<Stream> stream_;
     typename Stream::pos_type position_ = typename Stream::pos_type(-1);
@@ -44,31 +45,27 @@ template <> inline void storage_ostream::record()
     position_ = stream_->tellp();
 }
 
-template <> inline bool storage_istream::rewind() const
+template <> inline void storage_istream::seek() const
 {
-    if (!stream_) {
-        return true;
-    }
-    if (position_ == std::istream::pos_type(-1)) {
-        stream_->setstate(std::ios::failbit);
-        return false;
-    }
-    stream_->clear();
     stream_->seekg(position_);
-    return !stream_->fail();
 }
 
-template <> inline bool storage_ostream::rewind() const
+template <> inline void storage_ostream::seek() const
+{
+    stream_->seekp(position_);
+}
+
+template <typename Stream> bool storage_stream_ref<Stream>::rewind() const
 {
     if (!stream_) {
         return true;
     }
-    if (position_ == std::ostream::pos_type(-1)) {
+    if (position_ == typename Stream::pos_type(-1)) {
         stream_->setstate(std::ios::failbit);
         return false;
     }
     stream_->clear();
-    stream_->seekp(position_);
+    seek();
     return !stream_->fail();
 }
 

@@ -8,15 +8,6 @@ namespace azure::blob_service
 namespace
 {
 
-storage_url blob_url(const storage_account &account, const std::string &container,
-                     const std::string &blob)
-{
-    storage_url url = account.get_url_blob();
-    url.append_path(container);
-    url.append_path(blob);
-    return url;
-}
-
 void add_content_length(http_base &http, storage_headers &headers, uint64_t length)
 {
     http.add_header("Content-Length", std::to_string(length));
@@ -41,7 +32,7 @@ void put_block_request::build_request(const storage_account &account, http_base 
     storage_headers headers;
     http.set_data_rate_timeout();
     http.set_method(http_method::put);
-    storage_url url = blob_url(account, container_, blob_);
+    storage_url url = blob_url(account.get_url_blob(), container_, blob_);
     url.add_query("comp", "block");
     url.add_query("blockid", blockid_);
     set_request_url(account, http, url, *this);
@@ -67,7 +58,7 @@ void put_block_list_request::build_request(const storage_account &account, http_
     storage_headers headers;
     http.set_absolute_timeout(30);
     http.set_method(http_method::put);
-    storage_url url = blob_url(account, container_, blob_);
+    storage_url url = blob_url(account.get_url_blob(), container_, blob_);
     url.add_query("comp", "blocklist");
     set_request_url(account, http, url, *this);
     std::string xml = body();
@@ -83,7 +74,7 @@ void create_block_blob_request::build_request(const storage_account &account, ht
     storage_headers headers;
     http.set_data_rate_timeout();
     http.set_method(http_method::put);
-    storage_url url = blob_url(account, container_, blob_);
+    storage_url url = blob_url(account.get_url_blob(), container_, blob_);
     set_request_url(account, http, url, *this);
     add_content_length(http, headers, content_length_);
     add_ms_header(http, headers, "x-ms-blob-type", "BlockBlob");

@@ -134,6 +134,25 @@ bool parse_blob_item(const XMLElement *element, bool is_directory, list_blobs_se
     return true;
 }
 
+// The frame every listing page shares: the EnumerationResults root and the continuation
+// marker. `fill` reads the entries; it returns false with `error` set on a malformed one.
+template <typename Response, typename Fill>
+storage_outcome<Response> parse_listing(const std::string &xml, Fill &&fill)
+{
+    XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+    storage_error error;
+    const XMLElement *root = listing_root(doc, xml, error);
+    if (!root) {
+        return storage_outcome<Response>(error);
+    }
+    Response response;
+    response.next_marker = parse_text(root, "NextMarker");
+    if (!fill(root, response, error)) {
+        return storage_outcome<Response>(std::move(error));
+    }
+    return storage_outcome<Response>(std::move(response));
+}
+
 } // namespace
 
 storage_error tinyxml2_parser::parse_storage_error(const std::string &xml) const
@@ -162,56 +181,49 @@ storage_error tinyxml2_parser::parse_storage_error(const std::string &xml) const
 storage_outcome<list_containers_segmented_response>
 tinyxml2_parser::parse_list_containers_segmented_response(const std::string &xml) const
 {
-    XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-    storage_error error;
-    const XMLElement *root = listing_root(doc, xml, error);
-    if (!root) {
-        return storage_outcome<list_containers_segmented_response>(error);
-    }
-    list_containers_segmented_response response;
-    response.next_marker = parse_text(root, "NextMarker");
-    const XMLElement *containers = root->FirstChildElement("Containers");
-    for (const XMLElement *e = containers ? containers->FirstChildElement("Container") : nullptr; e;
-         e = e->NextSiblingElement("Container")) {
-        list_containers_item item;
-        item.name = parse_text(e, "Name");
-        const XMLElement *properties = e->FirstChildElement("Properties");
-        item.etag = parse_text(properties, "Etag");
-        item.last_modified = parse_text(properties, "Last-Modified");
-        item.status = to_lease_status(parse_text(properties, "LeaseStatus"));
-        item.state = to_lease_state(parse_text(properties, "LeaseState"));
-        item.duration = to_lease_duration(parse_text(properties, "LeaseDuration"));
-        response.containers.push_back(std::move(item));
-    }
-    return storage_outcome<list_containers_segmented_response>(std::move(response));
+    return parse_listing<list_containers_segmented_response>(
+        xml,
+        [](const XMLElement *root, list_containers_segmented_response &response, storage_error &) {
+            const XMLElement *containers = root->FirstChildElement("Containers");
+            for (const XMLElement *e = containers ? containers->FirstChildElement("Container")
+                                                  : nullptr;
+                 e; e = e->NextSiblingElement("Container")) {
+                list_containers_item item;
+                item.name = parse_text(e, "Name");
+                const XMLElement *properties = e->FirstChildElement("Properties");
+                item.etag = parse_text(properties, "Etag");
+                item.last_modified = parse_text(properties, "Last-Modified");
+                item.status = to_lease_status(parse_text(properties, "LeaseStatus"));
+                item.state = to_lease_state(parse_text(properties, "LeaseState"));
+                item.duration = to_lease_duration(parse_text(properties, "LeaseDuration"));
+                response.containers.push_back(std::move(item));
+            }
+            return true;
+        });
 }
 
 storage_outcome<list_blobs_segmented_response>
 tinyxml2_parser::parse_list_blobs_segmented_response(const std::string &xml) const
 {
-    XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-    storage_error error;
-    const XMLElement *root = listing_root(doc, xml, error);
-    if (!root) {
-        return storage_outcome<list_blobs_segmented_response>(error);
-    }
-    list_blobs_segmented_response response;
-    response.next_marker = parse_text(root, "NextMarker");
-    const XMLElement *blobs = root->FirstChildElement("Blobs");
-    // Blobs first, then prefixes, whatever their order in the page.
-    for (const char *kind : {"Blob", "BlobPrefix"}) {
-        bool is_directory = strcmp(kind, "BlobPrefix") == 0;
-        for (const XMLElement *e = blobs ? blobs->FirstChildElement(kind) : nullptr; e;
-             e = e->NextSiblingElement(kind)) {
-            list_blobs_segmented_item item;
-            if (!parse_blob_item(e, is_directory, item)) {
-                return storage_outcome<list_blobs_segmented_response>(
-                    parse_failure("listing has a Content-Length that is not a number"));
+    return parse_listing<list_blobs_segmented_response>(
+        xml,
+        [](const XMLElement *root, list_blobs_segmented_response &response, storage_error &error) {
+            const XMLElement *blobs = root->FirstChildElement("Blobs");
+            // Blobs first, then prefixes, whatever their order in the page.
+            for (const char *kind : {"Blob", "BlobPrefix"}) {
+                bool is_directory = strcmp(kind, "BlobPrefix") == 0;
+                for (const XMLElement *e = blobs ? blobs->FirstChildElement(kind) : nullptr; e;
+                     e = e->NextSiblingElement(kind)) {
+                    list_blobs_segmented_item item;
+                    if (!parse_blob_item(e, is_directory, item)) {
+                        error = parse_failure("listing has a Content-Length that is not a number");
+                        return false;
+                    }
+                    response.blobs.push_back(std::move(item));
+                }
             }
-            response.blobs.push_back(std::move(item));
-        }
-    }
-    return storage_outcome<list_blobs_segmented_response>(std::move(response));
+            return true;
+        });
 }
 
 } // namespace azure::blob_service

@@ -35,27 +35,40 @@ static ostrel_object_t *ostrel_l_error_create(const ostrel_module_t *source,
     return error;
 }
 
+/* The text is formatted first, so `fill` may add to it. If anything throws,
+ * the half-built error is freed together with the cause handed to us. */
+template <typename Fill>
+static ostrel_object_t *ostrel_l_error_build(const ostrel_module_t *source, ostrel_object_t *cause,
+                                             const char *fmt, va_list args, Fill &&fill) noexcept
+{
+    ostrel_object_t *error = ostrel_l_error_create(source, cause);
+    if (error == nullptr)
+        return nullptr;
+    try {
+        error->text = ostrel_host::format_text(fmt, args);
+        fill(error);
+    } catch (...) {
+        ostrel_object_free(error);
+        return nullptr;
+    }
+    return error;
+}
+
 ostrel_object_t *ostrel_error_construct_error(const ostrel_module_t *base_source,
                                               ostrel_object_t *base_cause, int type,
                                               const char *source_file, const char *source_func,
                                               int source_line, const char *fmt, ...)
 {
-    ostrel_object_t *error = ostrel_l_error_create(base_source, base_cause);
-    if (error == nullptr)
-        return nullptr;
-    try {
-        error->type = type;
-        error->source_file = source_file ? source_file : "";
-        error->source_func = source_func ? source_func : "";
-        error->source_line = source_line;
-        va_list args;
-        va_start(args, fmt);
-        error->text = ostrel_host::format_text(fmt, args);
-        va_end(args);
-    } catch (...) {
-        ostrel_object_free(error);
-        return nullptr;
-    }
+    va_list args;
+    va_start(args, fmt);
+    ostrel_object_t *error =
+        ostrel_l_error_build(base_source, base_cause, fmt, args, [&](ostrel_object_t *e) {
+            e->type = type;
+            e->source_file = source_file ? source_file : "";
+            e->source_func = source_func ? source_func : "";
+            e->source_line = source_line;
+        });
+    va_end(args);
     return error;
 }
 
@@ -65,49 +78,39 @@ ostrel_object_t *ostrel_gfs_ftp_response_error_construct(const ostrel_module_t *
                                                          const char *response_error_code,
                                                          const char *fmt, ...)
 {
-    ostrel_object_t *error = ostrel_l_error_create(base_source, base_cause);
-    if (error == nullptr)
-        return nullptr;
-    try {
-        error->kind = ostrel_l_error_kind::ftp_response;
-        error->response_code = response_code;
-        if (response_error_code != nullptr) {
-            error->has_response_error_code = true;
-            error->response_error_code = response_error_code;
-        }
-        va_list args;
-        va_start(args, fmt);
-        error->text = ostrel_host::format_text(fmt, args);
-        va_end(args);
-    } catch (...) {
-        ostrel_object_free(error);
-        return nullptr;
-    }
+    va_list args;
+    va_start(args, fmt);
+    ostrel_object_t *error =
+        ostrel_l_error_build(base_source, base_cause, fmt, args, [&](ostrel_object_t *e) {
+            e->kind = ostrel_l_error_kind::ftp_response;
+            e->response_code = response_code;
+            if (response_error_code != nullptr) {
+                e->has_response_error_code = true;
+                e->response_error_code = response_error_code;
+            }
+        });
+    va_end(args);
     return error;
 }
 
 ostrel_result_t ostrel_i_gfs_error_system(int ftp_code, int system_errno, const char *fmt, ...)
 {
-    ostrel_object_t *error = ostrel_l_error_create(nullptr, nullptr);
+    va_list args;
+    va_start(args, fmt);
+    ostrel_object_t *error =
+        ostrel_l_error_build(nullptr, nullptr, fmt, args, [&](ostrel_object_t *e) {
+            e->kind = ostrel_l_error_kind::system;
+            e->system_errno = system_errno;
+            if (system_errno != 0) {
+                char buf[256];
+                const char *reason = strerror_r(system_errno, buf, sizeof buf);
+                e->text += e->text.empty() ? "" : ": ";
+                e->text += reason;
+            }
+        });
+    va_end(args);
     if (error == nullptr)
         return OSTREL_FAILURE;
-    try {
-        error->kind = ostrel_l_error_kind::system;
-        error->system_errno = system_errno;
-        va_list args;
-        va_start(args, fmt);
-        error->text = ostrel_host::format_text(fmt, args);
-        va_end(args);
-        if (system_errno != 0) {
-            char buf[256];
-            const char *reason = strerror_r(system_errno, buf, sizeof buf);
-            error->text += error->text.empty() ? "" : ": ";
-            error->text += reason;
-        }
-    } catch (...) {
-        ostrel_object_free(error);
-        return OSTREL_FAILURE;
-    }
     if (ftp_code != 0) {
         ostrel_object_t *reply =
             ostrel_gfs_ftp_response_error_construct(nullptr, error, ftp_code, nullptr, nullptr);

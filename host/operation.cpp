@@ -45,6 +45,24 @@ bool answer_fits(ostrel_gfs_operation_t op, ostrel_host::operation_kind kind, co
     return true;
 }
 
+/* The opening every answer shares: the result is taken even when the call
+ * does not fit, so its error object never leaks; `apply` runs under the
+ * operation's lock only when the call fits. */
+template <typename Apply>
+void answer(ostrel_gfs_operation_t op, ostrel_result_t result, ostrel_host::operation_kind kind,
+            const char *call, Apply &&apply)
+{
+    ostrel_host::error_info info = ostrel_host::take_error(result);
+    if (op == nullptr) {
+        answer_fits(op, kind, call);
+        return;
+    }
+    std::lock_guard<std::mutex> guard(op->lock);
+    if (!answer_fits(op, kind, call))
+        return;
+    apply(info);
+}
+
 void finish_locked(ostrel_gfs_operation_t op)
 {
     op->done = true;
@@ -104,112 +122,90 @@ void ostrel_gridftp_server_finished_session_start(ostrel_gfs_operation_t op, ost
 {
     (void)username;
     (void)home_dir;
-    ostrel_host::error_info info = ostrel_host::take_error(result);
-    if (op == nullptr) {
-        answer_fits(op, ostrel_host::operation_kind::session_start, __func__);
-        return;
-    }
-    std::lock_guard<std::mutex> guard(op->lock);
-    if (!answer_fits(op, ostrel_host::operation_kind::session_start, __func__))
-        return;
-    op->error = info;
-    /* a failed start hands over no session, whatever the pointer says */
-    op->session_arg = info.ok ? session_arg : nullptr;
-    finish_locked(op);
+    answer(op, result, ostrel_host::operation_kind::session_start, __func__,
+           [&](const ostrel_host::error_info &info) {
+               op->error = info;
+               /* a failed start hands over no session, whatever the pointer says */
+               op->session_arg = info.ok ? session_arg : nullptr;
+               finish_locked(op);
+           });
 }
 
 void ostrel_gridftp_server_finished_stat_partial(ostrel_gfs_operation_t op, ostrel_result_t result,
                                                  ostrel_gfs_stat_t *stat_array, int stat_count)
 {
-    ostrel_host::error_info info = ostrel_host::take_error(result);
-    if (op == nullptr) {
-        answer_fits(op, ostrel_host::operation_kind::stat, __func__);
-        return;
-    }
-    std::lock_guard<std::mutex> guard(op->lock);
-    if (!answer_fits(op, ostrel_host::operation_kind::stat, __func__))
-        return;
-    int count = checked_count(stat_array, stat_count, __func__);
-    /* the final answer may report success; a failed batch must not vanish */
-    if (!info.ok && op->error.ok)
-        op->error = info;
-    try {
-        copy_entries(op->stat, stat_array, count);
-        op->stat->batches.push_back(count);
-        /* called under the lock, so the waiter cannot return while it runs */
-        if (op->on_partial && count > 0)
-            op->on_partial(stat_array, count);
-    } catch (...) {
-        ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR, "stat entries of op=%p lost", (void *)op);
-    }
+    answer(op, result, ostrel_host::operation_kind::stat, __func__,
+           [&, call = __func__](const ostrel_host::error_info &info) {
+               int count = checked_count(stat_array, stat_count, call);
+               /* the final answer may report success; a failed batch must not vanish */
+               if (!info.ok && op->error.ok)
+                   op->error = info;
+               try {
+                   copy_entries(op->stat, stat_array, count);
+                   op->stat->batches.push_back(count);
+                   /* called under the lock, so the waiter cannot return while it runs */
+                   if (op->on_partial && count > 0)
+                       op->on_partial(stat_array, count);
+               } catch (...) {
+                   ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR, "stat entries of op=%p lost",
+                                          (void *)op);
+               }
+           });
 }
 
 void ostrel_gridftp_server_finished_stat(ostrel_gfs_operation_t op, ostrel_result_t result,
                                          ostrel_gfs_stat_t *stat_array, int stat_count)
 {
-    ostrel_host::error_info info = ostrel_host::take_error(result);
-    if (op == nullptr) {
-        answer_fits(op, ostrel_host::operation_kind::stat, __func__);
-        return;
-    }
-    std::lock_guard<std::mutex> guard(op->lock);
-    if (!answer_fits(op, ostrel_host::operation_kind::stat, __func__))
-        return;
-    int count = checked_count(stat_array, stat_count, __func__);
-    try {
-        copy_entries(op->stat, stat_array, count);
-    } catch (...) {
-        ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR, "out of memory keeping stat entries");
-    }
-    if (!info.ok)
-        op->error = info;
-    finish_locked(op);
+    answer(op, result, ostrel_host::operation_kind::stat, __func__,
+           [&, call = __func__](const ostrel_host::error_info &info) {
+               int count = checked_count(stat_array, stat_count, call);
+               try {
+                   copy_entries(op->stat, stat_array, count);
+               } catch (...) {
+                   ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR, "out of memory keeping stat entries");
+               }
+               if (!info.ok)
+                   op->error = info;
+               finish_locked(op);
+           });
 }
 
 void ostrel_gridftp_server_finished_command(ostrel_gfs_operation_t op, ostrel_result_t result,
                                             char *command_response)
 {
-    ostrel_host::error_info info = ostrel_host::take_error(result);
-    if (op == nullptr) {
-        answer_fits(op, ostrel_host::operation_kind::command, __func__);
-        return;
-    }
-    std::lock_guard<std::mutex> guard(op->lock);
-    if (!answer_fits(op, ostrel_host::operation_kind::command, __func__))
-        return;
-    op->error = info;
-    try {
-        op->command->response = command_response ? command_response : "";
-    } catch (...) {
-        ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR, "out of memory keeping a command reply");
-    }
-    finish_locked(op);
+    answer(op, result, ostrel_host::operation_kind::command, __func__,
+           [&](const ostrel_host::error_info &info) {
+               op->error = info;
+               try {
+                   op->command->response = command_response ? command_response : "";
+               } catch (...) {
+                   ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR,
+                                          "out of memory keeping a command reply");
+               }
+               finish_locked(op);
+           });
 }
 
 void ostrel_gridftp_server_intermediate_command(ostrel_gfs_operation_t op, ostrel_result_t result,
                                                 char *command_response)
 {
-    ostrel_host::error_info info = ostrel_host::take_error(result);
-    if (op == nullptr) {
-        answer_fits(op, ostrel_host::operation_kind::command, __func__);
-        return;
-    }
-    std::lock_guard<std::mutex> guard(op->lock);
-    if (!answer_fits(op, ostrel_host::operation_kind::command, __func__))
-        return;
-    if (!info.ok) {
-        ostrel_gfs_log_message(OSTREL_GFS_LOG_WARN, "progress reply of op=%p failed: %s",
-                               (void *)op, info.text.c_str());
-        return;
-    }
-    std::string text = command_response ? command_response : "";
-    try {
-        op->command->intermediate.push_back(text);
-        if (op->on_intermediate)
-            op->on_intermediate(text);
-    } catch (...) {
-        ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR, "out of memory keeping a progress reply");
-    }
+    answer(op, result, ostrel_host::operation_kind::command, __func__,
+           [&](const ostrel_host::error_info &info) {
+               if (!info.ok) {
+                   ostrel_gfs_log_message(OSTREL_GFS_LOG_WARN, "progress reply of op=%p failed: %s",
+                                          (void *)op, info.text.c_str());
+                   return;
+               }
+               std::string text = command_response ? command_response : "";
+               try {
+                   op->command->intermediate.push_back(text);
+                   if (op->on_intermediate)
+                       op->on_intermediate(text);
+               } catch (...) {
+                   ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR,
+                                          "out of memory keeping a progress reply");
+               }
+           });
 }
 
 ostrel_result_t ostrel_gridftp_server_get_update_interval(ostrel_gfs_operation_t op, int *interval)

@@ -97,59 +97,62 @@ void session::end()
     st->session_arg = nullptr;
 }
 
-stat_result session::stat(const std::string &path, bool file_only,
-                          const std::function<void(const ostrel_gfs_stat_t *, int)> &on_partial)
+/* Hands one operation to the plug-in and waits for its finish call;
+ * `hand_over` points the record at `result`, fills its arguments and makes the
+ * table call. The record outlives `result`, so it lets go of it afterwards. */
+template <typename Result, typename HandOver>
+static Result run_operation(session::state *st, bool supported, operation_kind kind,
+                            HandOver &&hand_over)
 {
-    stat_result result;
+    Result result;
     if (!st->started) {
         result.error = host_failure("session not started");
         return result;
     }
-    if (dsi->stat_func == nullptr) {
+    if (!supported) {
         result.error = host_failure(unsupported);
         return result;
     }
-    ostrel_gfs_operation_s *op = new_operation(st.get(), operation_kind::stat);
-    op->stat = &result;
-    op->on_partial = on_partial;
-    op->stat_info.file_only = file_only ? 1 : 0;
-    op->stat_info.pathname = kept(&op->path, path.c_str());
-    dsi->stat_func(op, &op->stat_info, st->session_arg);
+    ostrel_gfs_operation_s *op = new_operation(st, kind);
+    hand_over(op, &result);
     operation_wait(op);
     std::lock_guard<std::mutex> guard(op->lock);
     result.error = op->error;
     op->stat = nullptr;
     op->on_partial = nullptr;
+    op->command = nullptr;
+    op->on_intermediate = nullptr;
     return result;
+}
+
+stat_result session::stat(const std::string &path, bool file_only,
+                          const std::function<void(const ostrel_gfs_stat_t *, int)> &on_partial)
+{
+    return run_operation<stat_result>(st.get(), dsi->stat_func != nullptr, operation_kind::stat,
+                                      [&](ostrel_gfs_operation_s *op, stat_result *result) {
+                                          op->stat = result;
+                                          op->on_partial = on_partial;
+                                          op->stat_info.file_only = file_only ? 1 : 0;
+                                          op->stat_info.pathname = kept(&op->path, path.c_str());
+                                          dsi->stat_func(op, &op->stat_info, st->session_arg);
+                                      });
 }
 
 command_result session::command(const ostrel_gfs_command_info_t &command_info,
                                 const std::function<void(const std::string &)> &on_intermediate)
 {
-    command_result result;
-    if (!st->started) {
-        result.error = host_failure("session not started");
-        return result;
-    }
-    if (dsi->command_func == nullptr) {
-        result.error = host_failure(unsupported);
-        return result;
-    }
-    ostrel_gfs_operation_s *op = new_operation(st.get(), operation_kind::command);
-    op->command = &result;
-    op->on_intermediate = on_intermediate;
-    op->command_info = command_info;
-    op->command_info.pathname = kept(&op->path, command_info.pathname);
-    op->command_info.cksm_alg = kept(&op->cksm_alg, command_info.cksm_alg);
-    op->command_info.rnfr_pathname = kept(&op->rnfr_path, command_info.rnfr_pathname);
-    op->command_info.from_pathname = kept(&op->from_path, command_info.from_pathname);
-    dsi->command_func(op, &op->command_info, st->session_arg);
-    operation_wait(op);
-    std::lock_guard<std::mutex> guard(op->lock);
-    result.error = op->error;
-    op->command = nullptr;
-    op->on_intermediate = nullptr;
-    return result;
+    return run_operation<command_result>(
+        st.get(), dsi->command_func != nullptr, operation_kind::command,
+        [&](ostrel_gfs_operation_s *op, command_result *result) {
+            op->command = result;
+            op->on_intermediate = on_intermediate;
+            op->command_info = command_info;
+            op->command_info.pathname = kept(&op->path, command_info.pathname);
+            op->command_info.cksm_alg = kept(&op->cksm_alg, command_info.cksm_alg);
+            op->command_info.rnfr_pathname = kept(&op->rnfr_path, command_info.rnfr_pathname);
+            op->command_info.from_pathname = kept(&op->from_path, command_info.from_pathname);
+            dsi->command_func(op, &op->command_info, st->session_arg);
+        });
 }
 
 } // namespace ostrel_host

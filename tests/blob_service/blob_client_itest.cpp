@@ -87,6 +87,14 @@ class blob_client_itest : public ::testing::Test
         return "^/" + proxy_->endpoint().account + "/" + container_ + "/" + blob + "$";
     }
 
+    // A proxy rule for `method` requests to `blob`; `fields` are the rule's other members.
+    static void add_blob_rule(const std::string &method, const std::string &blob,
+                              const std::string &fields)
+    {
+        proxy_->add_rule(R"({"method":")" + method + R"(","path":")" + path_regex(blob) + R"(",)" +
+                         fields + "}");
+    }
+
     static ostrel_test::emulator *upstream_;
     static fault_proxy *proxy_;
     static std::shared_ptr<bs::token_credential> credential_;
@@ -174,10 +182,10 @@ TEST_F(blob_client_itest, retry_counts_and_last_error)
 {
     upload("retry-blob", "r");
     proxy_->clear_log();
-    proxy_->add_rule(
-        R"({"method":"HEAD","path":")" + path_regex("retry-blob") +
-        R"(","times":4,"respond":{"status":503,"headers":{"Content-Type":"application/xml"},)"
-        R"("body":"<?xml version=\"1.0\"?><Error><Code>ServerBusy</Code><Message>busy</Message></Error>"}})");
+    add_blob_rule(
+        "HEAD", "retry-blob",
+        R"("times":4,"respond":{"status":503,"headers":{"Content-Type":"application/xml"},)"
+        R"("body":"<?xml version=\"1.0\"?><Error><Code>ServerBusy</Code><Message>busy</Message></Error>"})");
     auto busy = client_->get_blob_properties(container_, "retry-blob").get();
     ASSERT_FALSE(busy.success());
     EXPECT_EQ(busy.error().code, "503");
@@ -187,8 +195,7 @@ TEST_F(blob_client_itest, retry_counts_and_last_error)
     // The rule is used up: three failures and then the real answer.
     proxy_->clear_rules();
     proxy_->clear_log();
-    proxy_->add_rule(R"({"method":"GET","path":")" + path_regex("retry-blob") +
-                     R"(","times":3,"respond":{"status":500,"body":""}})");
+    add_blob_rule("GET", "retry-blob", R"("times":3,"respond":{"status":500,"body":""})");
     std::ostringstream out;
     auto recovered = client_->download_blob_to_stream(container_, "retry-blob", 0, 0, out).get();
     EXPECT_TRUE(recovered.success());
@@ -218,8 +225,7 @@ TEST_F(blob_client_itest, refused_connection_is_tried_four_times)
     // A fresh pool: libcurl itself repeats a request once when a reused connection turns out
     // dead, which would add one request on the wire.
     auto client = ostrel_test::make_client(proxy_->endpoint(), credential_);
-    proxy_->add_rule(R"({"method":"HEAD","path":")" + path_regex("refused") +
-                     R"(","refuse":true})");
+    add_blob_rule("HEAD", "refused", R"("refuse":true)");
     auto outcome = client->get_blob_properties(container_, "refused").get();
     ASSERT_FALSE(outcome.success());
     EXPECT_EQ(outcome.error().kind, bs::error_kind::transport);
@@ -335,8 +341,7 @@ TEST_F(blob_client_itest, interrupted_download_resumes_without_rewinding_the_sin
     const std::string data = ostrel_test::random_bytes(300000, 1);
     upload("resume-blob", data);
     proxy_->clear_log();
-    proxy_->add_rule(R"({"method":"GET","path":")" + path_regex("resume-blob") +
-                     R"(","times":1,"cut_after":70000})");
+    add_blob_rule("GET", "resume-blob", R"("times":1,"cut_after":70000)");
     ostrel_test::sink_buf buf;
     std::ostream sink(&buf);
     auto outcome = client_->download_blob_to_stream(container_, "resume-blob", 0, 0, sink).get();
@@ -355,8 +360,7 @@ TEST_F(blob_client_itest, interrupted_ranged_download_resumes_inside_the_range)
     const std::string data = ostrel_test::random_bytes(200000, 2);
     upload("ranged-blob", data);
     proxy_->clear_log();
-    proxy_->add_rule(R"({"method":"GET","path":")" + path_regex("ranged-blob") +
-                     R"(","times":1,"cut_after":50000})");
+    add_blob_rule("GET", "ranged-blob", R"("times":1,"cut_after":50000)");
     ostrel_test::sink_buf buf;
     std::ostream sink(&buf);
     auto outcome =
@@ -374,8 +378,7 @@ TEST_F(blob_client_itest, body_shortened_with_consistent_framing_is_resumed)
     const std::string data = ostrel_test::random_bytes(10000, 3);
     upload("short-blob", data);
     proxy_->clear_log();
-    proxy_->add_rule(R"({"method":"GET","path":")" + path_regex("short-blob") +
-                     R"(","times":1,"truncate_body":4000})");
+    add_blob_rule("GET", "short-blob", R"("times":1,"truncate_body":4000)");
     ostrel_test::sink_buf buf;
     std::ostream sink(&buf);
     auto outcome = client_->download_blob_to_stream(container_, "short-blob", 0, 10000, sink).get();
@@ -391,8 +394,7 @@ TEST_F(blob_client_itest, download_cut_on_every_attempt_fails)
     const std::string data = ostrel_test::random_bytes(100000, 4);
     upload("cut-blob", data);
     proxy_->clear_log();
-    proxy_->add_rule(R"({"method":"GET","path":")" + path_regex("cut-blob") +
-                     R"(","cut_after":1000})");
+    add_blob_rule("GET", "cut-blob", R"("cut_after":1000)");
     ostrel_test::sink_buf buf;
     std::ostream sink(&buf);
     auto outcome = client_->download_blob_to_stream(container_, "cut-blob", 0, 0, sink).get();
@@ -409,11 +411,10 @@ TEST_F(blob_client_itest, changed_blob_during_resume_fails_instead_of_mixing)
     const std::string data = ostrel_test::random_bytes(100000, 5);
     upload("changed-blob", data);
     proxy_->clear_log();
-    proxy_->add_rule(R"({"method":"GET","path":")" + path_regex("changed-blob") +
-                     R"(","times":1,"cut_after":20000})");
-    proxy_->add_rule(
-        R"({"method":"GET","path":")" + path_regex("changed-blob") +
-        R"(","times":1,"respond":{"status":412,"body":"<?xml version=\"1.0\"?><Error><Code>ConditionNotMet</Code><Message>changed</Message></Error>"}})");
+    add_blob_rule("GET", "changed-blob", R"("times":1,"cut_after":20000)");
+    add_blob_rule(
+        "GET", "changed-blob",
+        R"("times":1,"respond":{"status":412,"body":"<?xml version=\"1.0\"?><Error><Code>ConditionNotMet</Code><Message>changed</Message></Error>"})");
     ostrel_test::sink_buf buf;
     std::ostream sink(&buf);
     auto outcome = client_->download_blob_to_stream(container_, "changed-blob", 0, 0, sink).get();
@@ -459,11 +460,11 @@ TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
 {
     // The emulator answers such a range with an empty 206; the service answers as below.
     upload("end-blob", "0123456789");
-    proxy_->add_rule(
-        R"({"method":"GET","path":")" + path_regex("end-blob") +
-        R"(","times":1,"respond":{"status":416,"headers":{"Content-Range":"bytes */10"},)"
+    add_blob_rule(
+        "GET", "end-blob",
+        R"("times":1,"respond":{"status":416,"headers":{"Content-Range":"bytes */10"},)"
         R"("body":"<?xml version=\"1.0\"?><Error><Code>InvalidRange</Code><Message>bad</Message>)"
-        R"(<RangeRequested>bytes=10-</RangeRequested></Error>"}})");
+        R"(<RangeRequested>bytes=10-</RangeRequested></Error>"})");
     std::ostringstream out;
     auto outcome = client_->download_blob_to_stream(container_, "end-blob", 10, 0, out).get();
     ASSERT_FALSE(outcome.success());
@@ -510,8 +511,7 @@ TEST_F(blob_client_itest, unreadable_listings_fail)
 TEST_F(blob_client_itest, upload_retry_resends_a_seekable_body_only)
 {
     const std::string data = ostrel_test::random_bytes(5000, 7);
-    proxy_->add_rule(R"({"method":"PUT","path":")" + path_regex("upload-blob") +
-                     R"(","times":1,"respond":{"status":503,"body":""}})");
+    add_blob_rule("PUT", "upload-blob", R"("times":1,"respond":{"status":503,"body":""})");
     std::istringstream seekable(data);
     auto outcome =
         client_->upload_block_blob_from_stream(container_, "upload-blob", seekable, {}, data.size())
@@ -526,8 +526,7 @@ TEST_F(blob_client_itest, upload_retry_resends_a_seekable_body_only)
     EXPECT_TRUE(back.str() == data);
 
     proxy_->clear_log();
-    proxy_->add_rule(R"({"method":"PUT","path":")" + path_regex("upload-blob") +
-                     R"(","times":1,"respond":{"status":503,"body":""}})");
+    add_blob_rule("PUT", "upload-blob", R"("times":1,"respond":{"status":503,"body":""})");
     ostrel_test::source_buf source(data);
     std::istream once(&source);
     auto failed =
