@@ -100,6 +100,7 @@ loaded_module::~loaded_module()
 {
     if (library == nullptr)
         return;
+    join_plugin_threads();
     if (module != nullptr) {
         std::lock_guard<std::mutex> guard(activation_lock);
         if (--activation_count[module] == 0) {

@@ -29,6 +29,10 @@ struct error_info {
 /* Takes the error out of the host's registry (if any) and describes it. */
 error_info take_error(ostrel_result_t result);
 
+/* Waits until every thread the plug-ins started has ended. Unloading a
+ * plug-in does this first; call it only when no operation is outstanding. */
+void join_plugin_threads();
+
 /* A plug-in loaded with dlopen as lib<module_name>.so and activated.
  * The search path is $OSTREL_MODULE_PATH (colon-separated directories), then
  * the directory the build installed the plug-in to, then the dynamic linker's

@@ -1,27 +1,89 @@
 /* Threads, locks and sleeping, as thin wrappers over POSIX. */
 #include "host/ostrel_host.h"
 
+#include "host/ostrel_host_runtime.h"
+
+#include <atomic>
 #include <cerrno>
 #include <ctime>
+#include <list>
+#include <mutex>
+
+namespace
+{
+
+/* Plug-in threads look detached to the plug-in, but the host keeps them
+ * joinable so that it can wait for them before it unloads the plug-in: a
+ * thread that is still unwinding (or releasing its thread-local state) when
+ * its code is unmapped or the process exits would crash or leak. */
+struct plugin_thread {
+    pthread_t id;
+    void *(*func)(void *);
+    void *arg;
+    std::atomic<bool> finished{false};
+};
+
+std::mutex threads_lock;
+std::list<plugin_thread> threads;
+
+void *plugin_thread_main(void *arg)
+{
+    plugin_thread *self = static_cast<plugin_thread *>(arg);
+    void *result = self->func(self->arg);
+    self->finished = true;
+    return result;
+}
+
+/* Joins the threads whose function has returned; the caller holds threads_lock. */
+void reap_finished_threads()
+{
+    for (auto it = threads.begin(); it != threads.end();) {
+        if (it->finished) {
+            pthread_join(it->id, nullptr);
+            it = threads.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+} // namespace
 
 int ostrel_thread_create(ostrel_thread_t *thread, void *attr, void *(*func)(void *), void *arg)
 {
-    (void)attr; /* every host thread is detached: nobody joins plug-in workers */
+    (void)attr;
     if (func == nullptr)
         return EINVAL;
-    pthread_attr_t detached;
-    int rc = pthread_attr_init(&detached);
-    if (rc != 0)
+    std::lock_guard<std::mutex> guard(threads_lock);
+    reap_finished_threads();
+    plugin_thread &record = threads.emplace_back();
+    record.func = func;
+    record.arg = arg;
+    int rc = pthread_create(&record.id, nullptr, plugin_thread_main, &record);
+    if (rc != 0) {
+        threads.pop_back();
         return rc;
-    rc = pthread_attr_setdetachstate(&detached, PTHREAD_CREATE_DETACHED);
-    pthread_t id;
-    if (rc == 0)
-        rc = pthread_create(&id, &detached, func, arg);
-    pthread_attr_destroy(&detached);
-    if (rc == 0 && thread != nullptr)
-        *thread = id;
-    return rc;
+    }
+    if (thread != nullptr)
+        *thread = record.id;
+    return 0;
 }
+
+namespace ostrel_host
+{
+
+void join_plugin_threads()
+{
+    std::list<plugin_thread> running;
+    {
+        std::lock_guard<std::mutex> guard(threads_lock);
+        running.splice(running.end(), threads);
+    }
+    for (plugin_thread &record : running)
+        pthread_join(record.id, nullptr);
+}
+
+} // namespace ostrel_host
 
 ostrel_thread_t ostrel_thread_self(void)
 {
