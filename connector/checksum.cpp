@@ -93,18 +93,11 @@ void ostrel_i_az_checksum_free(ostrel_i_az_checksum_t **checksum)
 /* ---- checksum command ---------------------------------------------------- */
 
 typedef struct ostrel_l_azure_checksum_state_s {
-    ostrel_i_azure_handle_t *az_handle;
-    ostrel_i_azure_container_context_t container_context;
-    char *container;
-    char *key;
-    ostrel_gfs_operation_t op;
+    ostrel_i_azure_command_request_t request; /* first: see its declaration */
     int64_t offset;
     int64_t length; /* -1: to the end of the blob */
     uint64_t bytes_done;
     uint64_t bytes_expected;
-    int32_t tries;
-    AZ_status status;
-    ostrel_result_t result;
     int32_t update_interval; /* seconds; 0: no progress replies */
     time_t next_report;
     ostrel_i_az_checksum_t *md5;
@@ -114,8 +107,6 @@ typedef struct ostrel_l_azure_checksum_state_s {
     bool is_directory;
     uint64_t blob_size;
     char checksum[33];
-    char *blob_path; /* container/key, the path of storage errors */
-    char *path;      /* split in place */
 } ostrel_l_azure_checksum_state_t;
 
 static void ostrel_l_azure_checksum_digest_reset(ostrel_l_azure_checksum_state_t *state)
@@ -128,14 +119,6 @@ static void ostrel_l_azure_checksum_digest_reset(ostrel_l_azure_checksum_state_t
     state->bytes_done = 0;
 }
 
-static void ostrel_l_azure_checksum_state_free(ostrel_l_azure_checksum_state_t *state)
-{
-    if (state == NULL)
-        return;
-    ostrel_l_azure_checksum_digest_reset(state);
-    free(state);
-}
-
 static ostrel_result_t ostrel_l_azure_checksum_not_blob(const char *path)
 {
     ostrel_object_t *error = ostrel_error_construct_error(
@@ -146,13 +129,13 @@ static ostrel_result_t ostrel_l_azure_checksum_not_blob(const char *path)
 }
 
 static void ostrel_l_azure_checksum_finish(ostrel_gfs_operation_t op, ostrel_result_t result,
-                                           char *checksum)
+                                           char *checksum,
+                                           ostrel_i_azure_command_request_t *request)
 {
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
                        "finished_command: op=%p result=%#lx checksum=%.*s\n", (void *)op,
                        (unsigned long)result, 32, checksum ? checksum : "");
-    ostrel_i_azure_trace_result(result);
-    ostrel_gridftp_server_finished_command(op, result, checksum);
+    ostrel_i_azure_command_request_finish(op, result, checksum, request);
 }
 
 /* Only a digest of the whole blob may come from its properties or the cache. */
@@ -188,8 +171,9 @@ static int ostrel_l_azure_checksum_callback(AZ_properties *properties, void *arg
         }
     }
     if (state->checksum[0] == '\0')
-        ostrel_i_az_checksum_find(state->az_handle->account, state->container, state->key,
-                                  (time_t)properties->last_modified, state->checksum);
+        ostrel_i_az_checksum_find(state->request.az_handle->account, state->request.container,
+                                  state->request.key, (time_t)properties->last_modified,
+                                  state->checksum);
 out:
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "exit status=%d: %s\n", 0, AZ_get_status_name(0));
     return 0;
@@ -206,7 +190,7 @@ static void ostrel_l_azure_checksum_report(ostrel_l_azure_checksum_state_t *stat
     if (now < state->next_report)
         return;
     snprintf(text, sizeof(text), "%" PRIu64, state->bytes_done);
-    ostrel_gridftp_server_intermediate_command(state->op, OSTREL_SUCCESS, text);
+    ostrel_gridftp_server_intermediate_command(state->request.op, OSTREL_SUCCESS, text);
     state->next_report = now + state->update_interval;
 }
 
@@ -234,24 +218,13 @@ static int32_t ostrel_l_azure_checksum_data(int32_t count, const unsigned char *
     return count;
 }
 
-static void ostrel_l_azure_checksum_complete(AZ_status status, AZ_error_details *details, void *arg)
-{
-    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)arg;
-
-    ostrel_i_azure_trace_enter();
-    if (status != AZ_OK)
-        ostrel_i_azure_record_status(&state->status, &state->result, status, state->blob_path,
-                                     details);
-    ostrel_i_azure_trace_exit();
-}
-
 static void ostrel_l_azure_checksum_head_call(void *request)
 {
     ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
 
     state->head_seen = false;
-    AZ_head_blob(state->az_handle->client, state->container, state->key,
-                 ostrel_l_azure_checksum_callback, ostrel_l_azure_checksum_complete, state);
+    AZ_head_blob(state->request.az_handle->client, state->request.container, state->request.key,
+                 ostrel_l_azure_checksum_callback, ostrel_i_azure_command_request_done, state);
 }
 
 /* Every try digests from a fresh context: bytes of a failed try must not
@@ -264,25 +237,12 @@ static void ostrel_l_azure_checksum_get_call(void *request)
     ostrel_l_azure_checksum_digest_reset(state);
     result = ostrel_i_az_checksum_init(&state->md5, 0);
     if (result != OSTREL_SUCCESS) {
-        state->result = result;
+        state->request.result = result;
         return;
     }
-    AZ_get_blob(state->az_handle->client, state->container, state->key, (uint64_t)state->offset,
-                state->bytes_expected, ostrel_l_azure_checksum_data,
-                ostrel_l_azure_checksum_complete, state);
-}
-
-static void ostrel_l_azure_checksum_run(ostrel_l_azure_checksum_state_t *state,
-                                        const char *call_name, void (*call)(void *))
-{
-    char args[1024] = "";
-    ostrel_i_azure_attempt_t attempt = {
-        state->op, &state->tries, &state->status, &state->result, call_name, args, call, state,
-    };
-
-    if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO))
-        snprintf(args, sizeof(args), "container=%s, key=%s", state->container, state->key);
-    ostrel_i_azure_retry(&attempt);
+    AZ_get_blob(state->request.az_handle->client, state->request.container, state->request.key,
+                (uint64_t)state->offset, state->bytes_expected, ostrel_l_azure_checksum_data,
+                ostrel_i_azure_command_request_done, state);
 }
 
 /* Bytes the range covers, once the head has given the blob's size. */
@@ -304,7 +264,7 @@ static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_s
     ostrel_result_t result;
 
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "op=%p no_md5_metadata_available\n",
-                       (void *)state->op);
+                       (void *)state->request.op);
     result = ostrel_l_azure_checksum_range(state);
     if (result != OSTREL_SUCCESS)
         return result;
@@ -314,9 +274,10 @@ static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_s
         /* AZ_get_blob reads size 0 as "to the end"; nothing to read here. */
         result = ostrel_i_az_checksum_init(&state->md5, 0);
     } else {
-        ostrel_l_azure_checksum_run(state, "AZ_get_blob", ostrel_l_azure_checksum_get_call);
-        result = state->result;
-        state->result = OSTREL_SUCCESS;
+        ostrel_i_azure_command_request_call(&state->request, "AZ_get_blob",
+                                            ostrel_l_azure_checksum_get_call);
+        result = state->request.result;
+        state->request.result = OSTREL_SUCCESS;
         if (result == OSTREL_SUCCESS && state->digest_result != OSTREL_SUCCESS) {
             result = state->digest_result;
             state->digest_result = OSTREL_SUCCESS;
@@ -324,7 +285,7 @@ static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_s
             result = ostrel_error_put(ostrel_error_construct_error(
                 NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_l_azure_checksum_thread",
                 __LINE__, "Ostrel-Azure-Error: read %" PRIu64 " of %" PRIu64 " bytes of \"%s\"",
-                state->bytes_done, state->bytes_expected, state->blob_path));
+                state->bytes_done, state->bytes_expected, state->request.error_path));
         }
     }
     if (result != OSTREL_SUCCESS)
@@ -336,95 +297,60 @@ static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_s
     return result;
 }
 
-static void *ostrel_l_azure_checksum_thread(void *arg)
+static char *ostrel_l_azure_checksum_run(ostrel_i_azure_command_request_t *request)
 {
-    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)arg;
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
     ostrel_result_t result;
     /* Taken before the head: any later change of the blob has a later time. */
     time_t started = time(NULL);
 
-    ostrel_i_azure_trace_enter();
-    ostrel_l_azure_checksum_run(state, "AZ_head_blob", ostrel_l_azure_checksum_head_call);
-    result = state->result;
-    state->result = OSTREL_SUCCESS;
+    ostrel_i_azure_command_request_call(request, "AZ_head_blob", ostrel_l_azure_checksum_head_call);
+    result = request->result;
+    request->result = OSTREL_SUCCESS;
     if (result == OSTREL_SUCCESS && !state->head_seen)
         result = ostrel_error_put(
-            ostrel_i_AzureError_to_error(AZ_HttpErrorNotFound, state->blob_path, NULL));
+            ostrel_i_AzureError_to_error(AZ_HttpErrorNotFound, request->error_path, NULL));
     if (result == OSTREL_SUCCESS && state->is_directory)
-        result = ostrel_l_azure_checksum_not_blob(state->blob_path);
+        result = ostrel_l_azure_checksum_not_blob(request->error_path);
     if (result == OSTREL_SUCCESS && state->checksum[0] == '\0') {
         result = ostrel_l_azure_checksum_compute(state);
         if (result == OSTREL_SUCCESS && ostrel_l_azure_checksum_whole(state))
-            ostrel_i_az_checksum_add(state->az_handle->account, state->container, state->key,
+            ostrel_i_az_checksum_add(request->az_handle->account, request->container, request->key,
                                      started, state->checksum);
     }
     if (result != OSTREL_SUCCESS)
         state->checksum[0] = '\0';
 
-    ostrel_l_azure_checksum_finish(state->op, result,
-                                   state->checksum[0] != '\0' ? state->checksum : NULL);
-    ostrel_l_azure_checksum_state_free(state);
-    return NULL;
+    /* the request is freed as a plain record */
+    ostrel_l_azure_checksum_digest_reset(state);
+    request->result = result;
+    return state->checksum[0] != '\0' ? state->checksum : NULL;
 }
 
-static ostrel_l_azure_checksum_state_t *ostrel_l_azure_checksum_state_create(const char *path)
+static ostrel_result_t
+ostrel_l_azure_checksum_prepare(ostrel_i_azure_command_request_t *request,
+                                const ostrel_gfs_command_info_t *command_info)
 {
-    size_t length = strlen(path);
-    ostrel_l_azure_checksum_state_t *state;
-
-    /* path copy with two spare bytes, then room for container/key */
-    state = (ostrel_l_azure_checksum_state_t *)calloc(1, sizeof(*state) + 2 * length + 5);
-    if (state == NULL)
-        return NULL;
-    state->path = (char *)(state + 1);
-    state->blob_path = state->path + length + 3;
-    memcpy(state->path, path, length + 1);
-    return state;
-}
-
-void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
-                             void *user_arg)
-{
-    ostrel_i_azure_handle_t *handle = (ostrel_i_azure_handle_t *)user_arg;
-    ostrel_l_azure_checksum_state_t *state = NULL;
-    ostrel_thread_t thread;
+    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
     ostrel_result_t result;
     int interval = 0;
-    int rc;
 
-    ostrel_i_azure_trace_enter();
-    if (handle == NULL || command_info == NULL || command_info->pathname == NULL) {
-        result = ostrel_i_azure_system_error("checksum", EINVAL);
-        goto finish;
-    }
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
-                       "checksum: op=%p pathname=%s alg=%s offset=%ld length=%ld\n", (void *)op,
-                       command_info->pathname, command_info->cksm_alg ? command_info->cksm_alg : "",
+                       "checksum: op=%p pathname=%s alg=%s offset=%ld length=%ld\n",
+                       (void *)request->op, command_info->pathname,
+                       command_info->cksm_alg ? command_info->cksm_alg : "",
                        (long)command_info->cksm_offset, (long)command_info->cksm_length);
-    ostrel_i_azure_handle_set_op(handle, op);
 
-    if (command_info->cksm_alg == NULL || strcasecmp(command_info->cksm_alg, "md5") != 0) {
-        result = ostrel_error_put(ostrel_error_construct_error(
+    if (command_info->cksm_alg == NULL || strcasecmp(command_info->cksm_alg, "md5") != 0)
+        return ostrel_error_put(ostrel_error_construct_error(
             NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_i_azure_checksum", __LINE__,
             "Unknown checksum algorithm \"%s\"",
             command_info->cksm_alg ? command_info->cksm_alg : ""));
-        goto finish;
-    }
-    if (command_info->cksm_offset < 0 || command_info->cksm_length < -1) {
-        result = ostrel_i_azure_system_error("checksum", EINVAL);
-        goto finish;
-    }
-
-    state = ostrel_l_azure_checksum_state_create(command_info->pathname);
-    if (state == NULL) {
-        result = ostrel_i_azure_system_error("malloc", errno);
-        goto finish;
-    }
-    state->az_handle = handle;
-    state->op = op;
+    if (command_info->cksm_offset < 0 || command_info->cksm_length < -1)
+        return ostrel_i_azure_system_error("checksum", EINVAL);
     state->offset = command_info->cksm_offset;
     state->length = command_info->cksm_length;
-    result = ostrel_gridftp_server_get_update_interval(op, &interval);
+    result = ostrel_gridftp_server_get_update_interval(request->op, &interval);
     if (result != OSTREL_SUCCESS) {
         /* progress is optional: answer without it */
         ostrel_object_free(ostrel_error_get(result));
@@ -432,27 +358,23 @@ void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_
     }
     state->update_interval = interval > 0 ? interval : 0;
 
-    ostrel_i_azure_path_parse(state->path, &state->container, &state->key);
-    if (state->container[0] == '\0' || state->key == NULL || state->key[0] == '\0') {
-        result = ostrel_l_azure_checksum_not_blob(command_info->pathname);
-        goto finish;
-    }
-    snprintf(state->blob_path, strlen(command_info->pathname) + 2, "%s/%s", state->container,
-             state->key);
+    if (!ostrel_i_azure_command_request_as_blob(request))
+        return ostrel_l_azure_checksum_not_blob(command_info->pathname);
+    return OSTREL_SUCCESS;
+}
 
-    result = ostrel_i_azure_container_context(handle, state->container, &state->container_context);
-    if (result != OSTREL_SUCCESS)
-        goto finish;
+static const ostrel_i_azure_command_t ostrel_l_azure_checksum_command = {
+    "checksum",                              /* name */
+    sizeof(ostrel_l_azure_checksum_state_t), /* size */
+    false,                                   /* missing_ok */
+    ostrel_l_azure_checksum_prepare,         /* prepare */
+    ostrel_l_azure_checksum_run,             /* run */
+    ostrel_l_azure_checksum_finish,          /* finish: logs the reply too */
+};
 
-    rc = ostrel_thread_create(&thread, NULL, ostrel_l_azure_checksum_thread, state);
-    if (rc != 0) {
-        result = ostrel_i_azure_system_error("ostrel_thread_create", rc);
-        goto finish;
-    }
-    ostrel_i_azure_trace_exit();
-    return;
-
-finish:
-    ostrel_l_azure_checksum_finish(op, result, NULL);
-    ostrel_l_azure_checksum_state_free(state);
+void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
+                             void *user_arg)
+{
+    ostrel_i_azure_command_request_start(&ostrel_l_azure_checksum_command, op, command_info,
+                                         user_arg);
 }

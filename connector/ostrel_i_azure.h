@@ -183,6 +183,70 @@ typedef struct ostrel_i_azure_attempt_s {
 
 void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt);
 
+/* ---- command requests ---------------------------------------------------- */
+
+typedef struct ostrel_i_azure_command_request_s ostrel_i_azure_command_request_t;
+
+/* What one command adds to the steps that all commands share. */
+typedef struct ostrel_i_azure_command_s {
+    const char *name; /* "mkdir": the source of its entry's errors */
+    size_t size;      /* of its request record, at least the common one */
+    bool missing_ok;  /* a target already gone counts as removed */
+    /* Host's thread, after the common checks: logs the command and applies
+     * its own rules. A failure finishes the command. */
+    ostrel_result_t (*prepare)(ostrel_i_azure_command_request_t *request,
+                               const ostrel_gfs_command_info_t *command_info);
+    /* Worker thread: the storage calls. Leaves the outcome in
+     * request->result and returns the reply (NULL: none), kept in request. */
+    char *(*run)(ostrel_i_azure_command_request_t *request);
+    /* Answers the command; NULL: ostrel_i_azure_command_request_finish. */
+    void (*finish)(ostrel_gfs_operation_t op, ostrel_result_t result, char *reply,
+                   ostrel_i_azure_command_request_t *request);
+} ostrel_i_azure_command_t;
+
+/* What every command's worker needs. A command with fields of its own embeds
+ * this record as its first member, so that one pointer reaches both its own
+ * fields and these. The entry owns the record until the worker starts; from
+ * then on only the worker touches it. */
+struct ostrel_i_azure_command_request_s {
+    const ostrel_i_azure_command_t *command;
+    ostrel_i_azure_handle_t *az_handle;
+    ostrel_gfs_operation_t op;
+    ostrel_i_azure_container_context_t container_context;
+    char *container;
+    char *key; /* NULL: the container itself */
+    int32_t tries;
+    AZ_status status;
+    ostrel_result_t result;
+    char *error_path; /* path of storage errors: as given, or container/key */
+    char *path;       /* split in place */
+};
+
+/* The entry of every command, on the host's thread: checks the arguments,
+ * creates the request, lets the command prepare it, passes the container
+ * gate and hands the request to a worker thread, which finishes the command.
+ * When any step fails the command is finished here. */
+void ostrel_i_azure_command_request_start(const ostrel_i_azure_command_t *command,
+                                          ostrel_gfs_operation_t op,
+                                          const ostrel_gfs_command_info_t *command_info,
+                                          void *user_arg);
+/* Answers the command with result and reply (NULL: none), then frees
+ * request (NULL allowed). */
+void ostrel_i_azure_command_request_finish(ostrel_gfs_operation_t op, ostrel_result_t result,
+                                           char *reply, ostrel_i_azure_command_request_t *request);
+/* Reads the path as a directory: "/c/" names the container, as "/c" does.
+ * False when it names no container. */
+bool ostrel_i_azure_command_request_as_directory(ostrel_i_azure_command_request_t *request);
+/* Reads the path as a blob; storage errors then name "container/key".
+ * False when it names no blob. */
+bool ostrel_i_azure_command_request_as_blob(ostrel_i_azure_command_request_t *request);
+/* One storage call under the retry rule; call receives request and hands
+ * ostrel_i_azure_command_request_done (or its own callback) to storage. */
+void ostrel_i_azure_command_request_call(ostrel_i_azure_command_request_t *request,
+                                         const char *call_name, void (*call)(void *));
+/* The completion callback of a command's storage call; arg is the request. */
+void ostrel_i_azure_command_request_done(AZ_status status, AZ_error_details *details, void *arg);
+
 /* ---- storage interface slots -------------------------------------------- */
 
 void ostrel_i_azure_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat_info,

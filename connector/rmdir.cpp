@@ -6,139 +6,63 @@
 #include "connector/ostrel_i_azure.h"
 
 #include <errno.h>
-#include <stdio.h>
-#include <string.h>
-
-typedef struct ostrel_l_azure_rmdir_state_s {
-    ostrel_i_azure_handle_t *az_handle;
-    ostrel_gfs_operation_t op;
-    ostrel_i_azure_container_context_t container_context;
-    char *container;
-    char *key; /* NULL: the container itself */
-    int32_t tries;
-    AZ_status status;
-    ostrel_result_t result;
-    const char *pathname; /* as given: the path of errors */
-    char *path;           /* split in place */
-} ostrel_l_azure_rmdir_state_t;
-
-static void ostrel_l_azure_rmdir_complete(AZ_status status, AZ_error_details *details, void *arg)
-{
-    ostrel_l_azure_rmdir_state_t *state = (ostrel_l_azure_rmdir_state_t *)arg;
-
-    ostrel_i_azure_trace_enter();
-    if (status != AZ_OK && status != AZ_HttpErrorNotFound)
-        ostrel_i_azure_record_status(&state->status, &state->result, status, state->pathname,
-                                     details);
-    ostrel_i_azure_trace_exit();
-}
 
 static void ostrel_l_azure_rmdir_delete_marker(void *arg)
 {
-    ostrel_l_azure_rmdir_state_t *state = (ostrel_l_azure_rmdir_state_t *)arg;
+    ostrel_i_azure_command_request_t *request = (ostrel_i_azure_command_request_t *)arg;
 
-    AZ_delete_blob(state->az_handle->client, state->container, state->key,
-                   ostrel_l_azure_rmdir_complete, state);
+    AZ_delete_blob(request->az_handle->client, request->container, request->key,
+                   ostrel_i_azure_command_request_done, request);
 }
 
 static void ostrel_l_azure_rmdir_delete_container(void *arg)
 {
-    ostrel_l_azure_rmdir_state_t *state = (ostrel_l_azure_rmdir_state_t *)arg;
+    ostrel_i_azure_command_request_t *request = (ostrel_i_azure_command_request_t *)arg;
 
-    AZ_delete_container(state->az_handle->client, state->container, ostrel_l_azure_rmdir_complete,
-                        state);
+    AZ_delete_container(request->az_handle->client, request->container,
+                        ostrel_i_azure_command_request_done, request);
 }
 
-static void *ostrel_l_azure_rmdir_thread(void *arg)
+static ostrel_result_t ostrel_l_azure_rmdir_prepare(ostrel_i_azure_command_request_t *request,
+                                                    const ostrel_gfs_command_info_t *command_info)
 {
-    ostrel_l_azure_rmdir_state_t *state = (ostrel_l_azure_rmdir_state_t *)arg;
-    char args[2048] = "";
-    ostrel_i_azure_attempt_t attempt = {
-        state->op, &state->tries, &state->status, &state->result, NULL, args, NULL, state,
-    };
+    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "rmdir op=%p pathname=%s\n", (void *)request->op,
+                       command_info->pathname);
+    if (!ostrel_i_azure_command_request_as_directory(request))
+        return ostrel_i_azure_system_error("rmdir", EINVAL);
+    return OSTREL_SUCCESS;
+}
 
-    ostrel_i_azure_trace_enter();
-    if (state->key != NULL) {
-        attempt.call_name = "AZ_delete_blob";
-        attempt.call = ostrel_l_azure_rmdir_delete_marker;
-        if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO))
-            snprintf(args, sizeof(args), "container=%s, key=%s", state->container, state->key);
-        ostrel_i_azure_retry(&attempt);
+static char *ostrel_l_azure_rmdir_run(ostrel_i_azure_command_request_t *request)
+{
+    if (request->key != NULL) {
+        ostrel_i_azure_command_request_call(request, "AZ_delete_blob",
+                                            ostrel_l_azure_rmdir_delete_marker);
     } else if (getenv("OSTREL_AZURE_DELETE_CONTAINERS") != NULL) {
-        attempt.call_name = "AZ_delete_container";
-        attempt.call = ostrel_l_azure_rmdir_delete_container;
-        if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO))
-            snprintf(args, sizeof(args), "container=%s", state->container);
-        ostrel_i_azure_retry(&attempt);
+        ostrel_i_azure_command_request_call(request, "AZ_delete_container",
+                                            ostrel_l_azure_rmdir_delete_container);
     } else {
         /* deleting a container deletes every blob in it: only on request */
-        state->status = AZ_NotSupported;
-        state->result =
-            ostrel_error_put(ostrel_i_AzureError_to_error(AZ_NotSupported, state->pathname, NULL));
+        request->status = AZ_NotSupported;
+        request->result = ostrel_error_put(
+            ostrel_i_AzureError_to_error(AZ_NotSupported, request->error_path, NULL));
     }
-
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "finished_command: op=%p result=%#lx\n",
-                       (void *)state->op, (unsigned long)state->result);
-    ostrel_i_azure_trace_result(state->result);
-    ostrel_gridftp_server_finished_command(state->op, state->result, NULL);
-    free(state);
+                       (void *)request->op, (unsigned long)request->result);
     return NULL;
 }
+
+static const ostrel_i_azure_command_t ostrel_l_azure_rmdir_command = {
+    "rmdir",                                  /* name */
+    sizeof(ostrel_i_azure_command_request_t), /* size */
+    true,                                     /* missing_ok: gone either way */
+    ostrel_l_azure_rmdir_prepare,             /* prepare */
+    ostrel_l_azure_rmdir_run,                 /* run */
+    NULL,                                     /* finish */
+};
 
 void ostrel_i_azure_rmdir(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,
                           void *user_arg)
 {
-    ostrel_i_azure_handle_t *handle = (ostrel_i_azure_handle_t *)user_arg;
-    ostrel_l_azure_rmdir_state_t *state = NULL;
-    ostrel_thread_t thread;
-    ostrel_result_t result;
-    size_t length;
-
-    ostrel_i_azure_trace_enter();
-    if (handle == NULL || command_info == NULL || command_info->pathname == NULL) {
-        result = ostrel_i_azure_system_error("rmdir", EINVAL);
-        goto finish;
-    }
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "rmdir op=%p pathname=%s\n", (void *)op,
-                       command_info->pathname);
-    ostrel_i_azure_handle_set_op(handle, op);
-
-    length = strlen(command_info->pathname);
-    state = (ostrel_l_azure_rmdir_state_t *)calloc(1, sizeof(*state) + 2 * length + 4);
-    if (state == NULL) {
-        result = ostrel_i_azure_system_error("malloc", errno);
-        goto finish;
-    }
-    state->az_handle = handle;
-    state->op = op;
-    state->path = (char *)(state + 1);
-    memcpy(state->path, command_info->pathname, length + 1);
-    state->pathname = state->path + length + 3;
-    memcpy((char *)state->pathname, command_info->pathname, length + 1);
-    ostrel_i_azure_path_parse(state->path, &state->container, &state->key);
-
-    /* "/c/" names the container; a blob with an empty name cannot exist */
-    if (state->key != NULL && state->key[0] == '\0')
-        state->key = NULL;
-    if (state->container[0] == '\0') {
-        result = ostrel_i_azure_system_error("rmdir", EINVAL);
-        goto finish;
-    }
-    result = ostrel_i_azure_container_context(handle, state->container, &state->container_context);
-    if (result != OSTREL_SUCCESS)
-        goto finish;
-
-    if (ostrel_thread_create(&thread, NULL, ostrel_l_azure_rmdir_thread, state) != 0) {
-        result = ostrel_error_put(ostrel_error_construct_error(
-            NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "rmdir", "ostrel_i_azure_rmdir", __LINE__, "%s",
-            "ostrel_thread_create"));
-        goto finish;
-    }
-    ostrel_i_azure_trace_exit();
-    return;
-
-finish:
-    ostrel_i_azure_trace_result(result);
-    ostrel_gridftp_server_finished_command(op, result, NULL);
-    free(state);
+    ostrel_i_azure_command_request_start(&ostrel_l_azure_rmdir_command, op, command_info, user_arg);
 }
