@@ -26,6 +26,12 @@ struct plugin_thread {
 std::mutex threads_lock;
 std::list<plugin_thread> threads;
 
+/* A program that exits without unloading its plug-ins still waits for their
+ * threads, before the list above is destroyed. */
+struct join_at_exit {
+    ~join_at_exit() { ostrel_host::join_plugin_threads(); }
+} join_at_exit_instance;
+
 void *plugin_thread_main(void *arg)
 {
     plugin_thread *self = static_cast<plugin_thread *>(arg);
