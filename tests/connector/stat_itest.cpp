@@ -1,8 +1,8 @@
 // Stat inside containers: listings with "." entries, directories made of
 // prefixes and folder markers, missing names, and the "ostrel_modtime" time.
-#include "host/operation.h"
 #include "tests/connector/itest_support.h"
 
+#include <atomic>
 #include <thread>
 
 namespace
@@ -132,10 +132,10 @@ TEST_F(stat_itest, modification_time_comes_from_valid_metadata_only)
     }
 }
 
-// Meant for the thread-sanitizer build: stats of one session overlap. The
-// host's session object takes one call at a time, so the operations are made
-// here, as a multi-threaded server would make them.
-TEST_F(stat_itest, concurrent_stats_of_one_session)
+// Meant for the thread-sanitizer build: operations of one session overlap on
+// many threads, and every one of them renews the short-lived token, as a
+// multi-threaded server would drive them.
+TEST_F(stat_itest, concurrent_operations_of_one_session)
 {
     std::string c = new_container("busy");
     az_itest::put_text(seed.get(), c, "a", "1");
@@ -143,56 +143,48 @@ TEST_F(stat_itest, concurrent_stats_of_one_session)
 
     std::string config = "{\"account\": \"" + emu.account_text + "\", \"ca_file\": \"" +
                          emu.ca_file + "\", \"adls\": false}";
-    std::string creds = ostrel_test::mint_creds(3600);
-    ostrel_host::session::state state;
-    state.options.documents = [&](const std::string &key) -> std::optional<std::string> {
+    std::atomic<int> renewals{0};
+    ostrel_host::session_options options;
+    // 60 seconds left is inside the renewal margin: every operation renews.
+    options.documents = [&](const std::string &key) -> std::optional<std::string> {
         if (key == "config")
             return config;
-        return creds;
+        if (key == "renew-creds")
+            renewals++;
+        return ostrel_test::mint_creds(60);
     };
-    ostrel_gfs_operation_s start(ostrel_host::operation_kind::session_start);
-    start.session = &state;
-    start.session_info.username = (char *)"tester";
-    dsi->init_func(&start, &start.session_info);
-    ostrel_host::operation_wait(&start);
-    ASSERT_TRUE(start.error.ok) << start.error.text;
-    void *handle = start.session_arg;
-
-    auto stat = [&](const std::string &path, bool file_only) {
-        ostrel_host::stat_result result;
-        ostrel_gfs_operation_s op(ostrel_host::operation_kind::stat);
-        op.session = &state;
-        op.stat = &result;
-        op.path = path;
-        op.stat_info.file_only = file_only;
-        op.stat_info.pathname = op.path.data();
-        dsi->stat_func(&op, &op.stat_info, handle);
-        ostrel_host::operation_wait(&op);
-        std::lock_guard<std::mutex> guard(op.lock);
-        result.error = op.error;
-        return result;
-    };
+    ostrel_host::session session(dsi, options);
+    ASSERT_TRUE(session.start().ok);
 
     const int kThreads = 8;
     std::vector<int> failures(kThreads, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; t++) {
         threads.emplace_back([&, t] {
-            for (int i = 0; i < 6; i++) {
-                ostrel_host::stat_result listing = stat("/" + c, false);
-                if (!listing.error.ok || names(listing) != strings({".", "a", "d"}))
+            std::string dir = "/" + c + "/t" + std::to_string(t);
+            for (int i = 0; i < 4; i++) {
+                ostrel_host::stat_result listing = session.stat("/" + c, false);
+                if (!listing.error.ok || listing.entries.size() < 3)
                     failures[t]++;
-                ostrel_host::stat_result blob = stat("/" + c + "/d/b", true);
+                ostrel_host::stat_result blob = session.stat("/" + c + "/d/b", true);
                 if (!blob.error.ok || blob.entries.size() != 1 || blob.entries[0].size != 2)
+                    failures[t]++;
+                if (!command(session, OSTREL_GFS_CMD_MKD, dir).error.ok)
+                    failures[t]++;
+                if (command(session, OSTREL_GFS_CMD_CKSM, "/" + c + "/a").response !=
+                    connector_itest::md5_hex("1"))
+                    failures[t]++;
+                if (!command(session, OSTREL_GFS_CMD_RMD, dir).error.ok)
                     failures[t]++;
             }
         });
     }
     for (std::thread &thread : threads)
         thread.join();
-    dsi->destroy_func(handle);
+    session.end();
     for (int t = 0; t < kThreads; t++)
         EXPECT_EQ(failures[t], 0) << "thread " << t;
+    EXPECT_GT(renewals.load(), 0);
 }
 
 } // namespace
