@@ -16,42 +16,40 @@
 namespace
 {
 
-struct generator {
-    uint64_t produced = 0;
+/* One user argument serves the data and the completion callback. */
+struct run {
+    uint64_t moved = 0;
     uint64_t state = 0x9e3779b97f4a7c15ull;
+    AZ_status status = AZ_OK;
+    std::string message;
 };
 
 // Cheap deterministic bytes, so the blob is not trivially compressible.
 int32_t generate(int32_t max, unsigned char *buffer, void *arg)
 {
-    auto *gen = static_cast<generator *>(arg);
+    auto *r = static_cast<run *>(arg);
     for (int32_t i = 0; i < max; i++) {
-        gen->state ^= gen->state << 13;
-        gen->state ^= gen->state >> 7;
-        gen->state ^= gen->state << 17;
-        buffer[i] = static_cast<unsigned char>(gen->state);
+        r->state ^= r->state << 13;
+        r->state ^= r->state >> 7;
+        r->state ^= r->state << 17;
+        buffer[i] = static_cast<unsigned char>(r->state);
     }
-    gen->produced += static_cast<uint64_t>(max);
+    r->moved += static_cast<uint64_t>(max);
     return max;
 }
 
 int32_t discard(int32_t count, const unsigned char *, void *arg)
 {
-    *static_cast<uint64_t *>(arg) += static_cast<uint64_t>(count);
+    static_cast<run *>(arg)->moved += static_cast<uint64_t>(count);
     return count;
 }
 
-struct outcome {
-    AZ_status status = AZ_OK;
-    std::string message;
-};
-
 void done(AZ_status status, AZ_error_details *details, void *arg)
 {
-    auto *out = static_cast<outcome *>(arg);
-    out->status = status;
+    auto *r = static_cast<run *>(arg);
+    r->status = status;
     if (details && details->message)
-        out->message = details->message;
+        r->message = details->message;
 }
 
 int refresh(void *) { return 0; }
@@ -74,18 +72,15 @@ int main(int argc, char **argv)
     AZ_initialize();
     AZ_init_client_with_options(argv[2], token, false, refresh, nullptr, &options, &client);
 
-    outcome out;
-    uint64_t moved = 0;
+    run r;
     if (upload) {
-        generator gen;
         uint64_t size = std::strtoull(argv[6], nullptr, 10);
-        AZ_put_blob(client, argv[4], argv[5], size, nullptr, generate, done, &out);
-        moved = gen.produced;
+        AZ_put_blob(client, argv[4], argv[5], size, nullptr, generate, done, &r);
     } else {
-        AZ_get_blob(client, argv[4], argv[5], 0, 0, discard, done, &out);
+        AZ_get_blob(client, argv[4], argv[5], 0, 0, discard, done, &r);
     }
     AZ_destroy_client(client);
-    std::printf("%" PRIu64 " %s%s%s\n", moved, AZ_get_status_name(out.status),
-                out.message.empty() ? "" : " ", out.message.c_str());
-    return out.status == AZ_OK ? 0 : 1;
+    std::printf("%" PRIu64 " %s%s%s\n", r.moved, AZ_get_status_name(r.status),
+                r.message.empty() ? "" : " ", r.message.c_str());
+    return r.status == AZ_OK ? 0 : 1;
 }
