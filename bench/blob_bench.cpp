@@ -7,6 +7,7 @@
 // process listing. Prints one line: bytes moved and the status name.
 #include "az/az.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -28,11 +29,12 @@ struct run {
 int32_t generate(int32_t max, unsigned char *buffer, void *arg)
 {
     auto *r = static_cast<run *>(arg);
-    for (int32_t i = 0; i < max; i++) {
+    // Eight bytes per step: the generator must cost far less than the upload.
+    for (int32_t i = 0; i < max; i += 8) {
         r->state ^= r->state << 13;
         r->state ^= r->state >> 7;
         r->state ^= r->state << 17;
-        buffer[i] = static_cast<unsigned char>(r->state);
+        std::memcpy(buffer + i, &r->state, std::min<int32_t>(8, max - i));
     }
     r->moved += static_cast<uint64_t>(max);
     return max;
