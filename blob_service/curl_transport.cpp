@@ -100,10 +100,6 @@ CURLcode CurlEasyRequest::perform()
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(handle_, CURLOPT_READFUNCTION, &CurlEasyRequest::read_callback);
     curl_easy_setopt(handle_, CURLOPT_READDATA, this);
-    // libcurl's 16 KiB default costs a callback (and a copy) per small piece of a
-    // blob; bigger pieces halve the time of a large transfer on a fast link.
-    curl_easy_setopt(handle_, CURLOPT_BUFFERSIZE, 256L * 1024);
-    curl_easy_setopt(handle_, CURLOPT_UPLOAD_BUFFERSIZE, 256L * 1024);
 
     curl_easy_setopt(handle_, CURLOPT_CUSTOMREQUEST, nullptr);
     switch (method_) {
