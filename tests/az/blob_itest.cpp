@@ -2,6 +2,7 @@
 // proxy for answers the emulator does not give.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -37,10 +38,7 @@ TEST_F(blob_itest, properties_of_a_file)
     time_t before = time(nullptr);
     put_text(client.get(), container, "dir/hello.txt", "hello",
              {{"other", "x"}, {"ostrel_modtime", "1700000000"}});
-    auto r = head_blob(client.get(), container, "dir/hello.txt");
-    EXPECT_EQ(r.status, AZ_OK);
-    ASSERT_EQ(r.entries.size(), 1u);
-    const auto &e = r.entries[0];
+    entry e = head_entry(client.get(), container, "dir/hello.txt");
     EXPECT_EQ(e.name, "dir/hello.txt");
     EXPECT_FALSE(e.is_directory);
     EXPECT_EQ(e.size, 5u);
@@ -59,38 +57,28 @@ TEST_F(blob_itest, metadata_names_are_compared_as_designed)
              {{"ostrel_modtime", "5"}, {"hdi_isfolder", "true"}});
     put_text(client.get(), container, "not-a-marker", "abc", {{"hdi_isfolder", "false"}});
 
-    auto marker = head_blob(client.get(), container, "upper-marker");
-    ASSERT_EQ(marker.entries.size(), 1u);
-    EXPECT_TRUE(marker.entries[0].is_directory);
-
-    auto upper = head_blob(client.get(), container, "upper-modtime");
-    ASSERT_EQ(upper.entries.size(), 1u);
-    EXPECT_FALSE(upper.entries[0].is_directory);
-    EXPECT_TRUE(upper.entries[0].metadata.empty());
-
-    auto both = head_blob(client.get(), container, "marker-with-time");
-    ASSERT_EQ(both.entries.size(), 1u);
-    EXPECT_TRUE(both.entries[0].is_directory);
-    EXPECT_TRUE(both.entries[0].metadata.empty());
-    EXPECT_EQ(both.entries[0].last_modified, -1);
-
-    auto plain = head_blob(client.get(), container, "not-a-marker");
-    ASSERT_EQ(plain.entries.size(), 1u);
-    EXPECT_FALSE(plain.entries[0].is_directory);
-    EXPECT_EQ(plain.entries[0].size, 3u);
+    EXPECT_TRUE(head_entry(client.get(), container, "upper-marker").is_directory);
+    entry upper = head_entry(client.get(), container, "upper-modtime");
+    EXPECT_FALSE(upper.is_directory);
+    EXPECT_TRUE(upper.metadata.empty());
+    entry both = head_entry(client.get(), container, "marker-with-time");
+    EXPECT_TRUE(both.is_directory);
+    EXPECT_TRUE(both.metadata.empty());
+    EXPECT_EQ(both.last_modified, -1);
+    entry plain = head_entry(client.get(), container, "not-a-marker");
+    EXPECT_FALSE(plain.is_directory);
+    EXPECT_EQ(plain.size, 3u);
 }
 
 TEST_F(blob_itest, key_ending_in_slash_is_a_directory)
 {
     put_text(client.get(), container, "folder/", "content");
-    auto r = head_blob(client.get(), container, "folder/");
-    EXPECT_EQ(r.status, AZ_OK);
-    ASSERT_EQ(r.entries.size(), 1u);
-    EXPECT_TRUE(r.entries[0].is_directory);
-    EXPECT_EQ(r.entries[0].size, 0u);
-    EXPECT_EQ(r.entries[0].last_modified, -1);
-    EXPECT_FALSE(r.entries[0].has_md5);
-    EXPECT_TRUE(r.entries[0].metadata.empty());
+    entry e = head_entry(client.get(), container, "folder/");
+    EXPECT_TRUE(e.is_directory);
+    EXPECT_EQ(e.size, 0u);
+    EXPECT_EQ(e.last_modified, -1);
+    EXPECT_FALSE(e.has_md5);
+    EXPECT_TRUE(e.metadata.empty());
 }
 
 TEST_F(blob_itest, download_ranges)
@@ -122,24 +110,6 @@ TEST_F(blob_itest, download_ranges)
     auto first = get_blob(client.get(), container, "range", 0, 1);
     EXPECT_EQ(first.status, AZ_OK);
     EXPECT_EQ(first.data, "a");
-}
-
-// The sink cannot seek, so an interrupted body must go on from the first byte not delivered.
-TEST_F(blob_itest, interrupted_download_delivers_every_byte_once)
-{
-    std::string text;
-    for (int i = 0; i < (1 << 20); i++) {
-        text += static_cast<char>('0' + i % 61);
-    }
-    put_text(client.get(), container, "cut", text);
-    ostrel_test::fault_proxy proxy(emu);
-    auto via = make_client(proxy.endpoint());
-    proxy.add_rule(R"({"method":"GET","path":"/cut$","times":1,"cut_after":100000})");
-    auto r = get_blob(via.get(), container, "cut");
-    EXPECT_EQ(r.status, AZ_OK) << r.message;
-    EXPECT_EQ(r.data.size(), text.size());
-    EXPECT_TRUE(r.data == text);
-    EXPECT_EQ(requests_matching(proxy, "GET", "/cut").size(), 2u);
 }
 
 TEST_F(blob_itest, refusing_data_callback_ends_the_download)
@@ -188,19 +158,11 @@ TEST_F(blob_itest, data_lake_session_deletes_non_recursively)
     auto sent = requests_matching(proxy, "DELETE", "/dir/file");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_NE(sent[0].target.find("recursive=false"), std::string::npos);
-    EXPECT_EQ(header_value(sent[0], "x-ms-delete-snapshots"), "include");
+    EXPECT_EQ(sent[0].header("x-ms-delete-snapshots"), "include");
 }
 
-// The emulator answers a range starting at the end of a blob with 206 and no bytes.
-TEST_F(blob_itest, restart_at_the_end_on_the_emulator)
-{
-    put_text(client.get(), container, "five", "12345");
-    auto r = get_blob(client.get(), container, "five", 5, 0);
-    EXPECT_EQ(r.status, AZ_OK);
-    EXPECT_TRUE(r.data.empty());
-}
-
-// The service refuses it with 416; the caller learns the range and the blob's size.
+// The service refuses a range at the end with 416; the caller learns the range and the
+// blob's size.
 TEST_F(blob_itest, restart_at_the_end_on_the_service)
 {
     put_text(client.get(), container, "five", "12345");
@@ -218,17 +180,11 @@ TEST_F(blob_itest, restart_at_the_end_on_the_service)
     EXPECT_EQ(r.code, "416");
     EXPECT_EQ(r.code_name, "InvalidRange");
     EXPECT_TRUE(r.data.empty());
-    std::string requested, size;
-    for (const auto &p : r.extra) {
-        if (p.first == AZ_EXTRA_RANGE_REQUESTED) {
-            requested = p.second;
-        }
-        if (p.first == AZ_EXTRA_ACTUAL_BLOB_SIZE) {
-            size = p.second;
-        }
-    }
-    EXPECT_EQ(requested, "bytes=5-");
-    EXPECT_EQ(size, "5");
+    auto has = [&](const std::pair<std::string, std::string> &p) {
+        return std::find(r.extra.begin(), r.extra.end(), p) != r.extra.end();
+    };
+    EXPECT_TRUE(has({AZ_EXTRA_RANGE_REQUESTED, "bytes=5-"}));
+    EXPECT_TRUE(has({AZ_EXTRA_ACTUAL_BLOB_SIZE, "5"}));
 }
 
 TEST_F(blob_itest, damaged_content_md5_gives_no_md5)
@@ -239,13 +195,11 @@ TEST_F(blob_itest, damaged_content_md5_gives_no_md5)
                    R"("Content-Length":"7","Content-MD5":"%%%not-base64%%%",)"
                    R"("Last-Modified":"Sun, 06 Nov 1994 08:49:37 GMT",)"
                    R"("x-ms-meta-ostrel_modtime":"42"}}})");
-    auto r = head_blob(via.get(), container, "damaged");
-    EXPECT_EQ(r.status, AZ_OK);
-    ASSERT_EQ(r.entries.size(), 1u);
-    EXPECT_FALSE(r.entries[0].has_md5);
-    EXPECT_EQ(r.entries[0].size, 7u);
-    EXPECT_EQ(r.entries[0].last_modified, 784111777);
-    EXPECT_EQ(r.entries[0].metadata, (pairs{{"ostrel_modtime", "42"}}));
+    entry e = head_entry(via.get(), container, "damaged");
+    EXPECT_FALSE(e.has_md5);
+    EXPECT_EQ(e.size, 7u);
+    EXPECT_EQ(e.last_modified, 784111777);
+    EXPECT_EQ(e.metadata, (pairs{{"ostrel_modtime", "42"}}));
 }
 
 } // namespace

@@ -37,22 +37,16 @@ unsigned char pattern_byte(uint64_t i)
     return static_cast<unsigned char>(z >> ((i & 7) * 8));
 }
 
-// One user argument serves the data and the completion callback.
-struct pattern_source {
-    recorder done;
+// One user argument, the recorder, serves the data and the completion callback.
+struct pattern_source : recorder {
     uint64_t size = 0;
     uint64_t offset = 0;
     int32_t largest_ask = 0;
 };
 
-void pattern_done(AZ_status status, AZ_error_details *details, void *arg)
-{
-    record_complete(status, details, &static_cast<pattern_source *>(arg)->done);
-}
-
 int32_t pattern_supply(int32_t max, unsigned char *buffer, void *arg)
 {
-    auto *s = static_cast<pattern_source *>(arg);
+    auto *s = static_cast<pattern_source *>(static_cast<recorder *>(arg));
     s->largest_ask = std::max(s->largest_ask, max);
     int32_t n =
         static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(max), s->size - s->offset));
@@ -63,20 +57,14 @@ int32_t pattern_supply(int32_t max, unsigned char *buffer, void *arg)
     return n;
 }
 
-struct pattern_check {
-    recorder done;
+struct pattern_check : recorder {
     uint64_t offset = 0;
     uint64_t mismatches = 0;
 };
 
-void check_done(AZ_status status, AZ_error_details *details, void *arg)
-{
-    record_complete(status, details, &static_cast<pattern_check *>(arg)->done);
-}
-
 int32_t pattern_compare(int32_t count, const unsigned char *data, void *arg)
 {
-    auto *c = static_cast<pattern_check *>(arg);
+    auto *c = static_cast<pattern_check *>(static_cast<recorder *>(arg));
     for (int32_t k = 0; k < count; k++) {
         if (data[k] != pattern_byte(c->offset + static_cast<uint64_t>(k))) {
             c->mismatches++;
@@ -152,9 +140,9 @@ class put_blob_itest : public ::testing::Test
     {
         source.size = size;
         AZ_put_blob(client.get(), container.c_str(), key.c_str(), size, options, pattern_supply,
-                    pattern_done, &source);
-        EXPECT_EQ(source.done.completions, 1);
-        return source.done;
+                    record_complete, static_cast<recorder *>(&source));
+        EXPECT_EQ(source.completions, 1);
+        return source;
     }
 
     ostrel_test::emulator emu = ostrel_test::emulator_from_env();
@@ -205,13 +193,13 @@ TEST_F(put_blob_itest, a_byte_above_the_limit_makes_two_blocks)
     // The metadata travels with the commit only.
     EXPECT_FALSE(has_meta_header(sent_blocks[0]));
     EXPECT_FALSE(has_meta_header(sent_blocks[1]));
-    EXPECT_EQ(header_value(commits[0], "x-ms-meta-ostrel_modtime"), "1700000000");
+    EXPECT_EQ(commits[0].header("x-ms-meta-ostrel_modtime"), "1700000000");
 
     // A refresh before each block and before the commit, each new token used at once.
     ASSERT_EQ(refresh.calls, 3);
-    EXPECT_EQ(header_value(sent_blocks[0], "Authorization"), "Bearer " + refresh.tokens[0]);
-    EXPECT_EQ(header_value(sent_blocks[1], "Authorization"), "Bearer " + refresh.tokens[1]);
-    EXPECT_EQ(header_value(commits[0], "Authorization"), "Bearer " + refresh.tokens[2]);
+    EXPECT_EQ(sent_blocks[0].header("Authorization"), "Bearer " + refresh.tokens[0]);
+    EXPECT_EQ(sent_blocks[1].header("Authorization"), "Bearer " + refresh.tokens[1]);
+    EXPECT_EQ(commits[0].header("Authorization"), "Bearer " + refresh.tokens[2]);
 
     auto head = head_blob(client.get(), container, "big");
     ASSERT_EQ(head.entries.size(), 1u);
@@ -219,8 +207,9 @@ TEST_F(put_blob_itest, a_byte_above_the_limit_makes_two_blocks)
     EXPECT_EQ(head.entries[0].metadata.size(), 1u);
 
     pattern_check check;
-    AZ_get_blob(client.get(), container.c_str(), "big", 0, 0, pattern_compare, check_done, &check);
-    EXPECT_EQ(check.done.status, AZ_OK);
+    AZ_get_blob(client.get(), container.c_str(), "big", 0, 0, pattern_compare, record_complete,
+                static_cast<recorder *>(&check));
+    EXPECT_EQ(check.status, AZ_OK);
     EXPECT_EQ(check.offset, size);
     EXPECT_EQ(check.mismatches, 0u);
     delete_blob("big");
@@ -254,7 +243,7 @@ TEST_F(put_blob_itest, exactly_the_limit_goes_in_one_request)
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].target.find("comp="), std::string::npos);
     EXPECT_EQ(sent[0].body_size, one_request_limit);
-    EXPECT_EQ(header_value(sent[0], "x-ms-blob-type"), "BlockBlob");
+    EXPECT_EQ(sent[0].header("x-ms-blob-type"), "BlockBlob");
     EXPECT_FALSE(has_meta_header(sent[0]));
     delete_blob("limit");
 }
@@ -270,7 +259,7 @@ TEST_F(put_blob_itest, empty_folder_marker)
     auto sent = requests_matching(proxy, "PUT", "/dir");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].body_size, 0u);
-    EXPECT_EQ(header_value(sent[0], "x-ms-meta-hdi_isfolder"), "true");
+    EXPECT_EQ(sent[0].header("x-ms-meta-hdi_isfolder"), "true");
     auto head = head_blob(client.get(), container, "dir");
     ASSERT_EQ(head.entries.size(), 1u);
     EXPECT_TRUE(head.entries[0].is_directory);
@@ -291,21 +280,15 @@ TEST_F(put_blob_itest, upload_replaces_and_sends_no_empty_metadata)
     EXPECT_EQ(get_blob(client.get(), container, "file").data, "second");
 }
 
-struct failing_source {
-    recorder done;
+struct failing_source : recorder {
     int calls = 0;
     int fail_on_call = 2;
     int32_t failure = -1;
 };
 
-void failing_done(AZ_status status, AZ_error_details *details, void *arg)
-{
-    record_complete(status, details, &static_cast<failing_source *>(arg)->done);
-}
-
 int32_t failing_supply(int32_t max, unsigned char *buffer, void *arg)
 {
-    auto *s = static_cast<failing_source *>(arg);
+    auto *s = static_cast<failing_source *>(static_cast<recorder *>(arg));
     if (++s->calls == s->fail_on_call) {
         return s->failure;
     }
@@ -321,8 +304,8 @@ TEST_F(put_blob_itest, misbehaving_source_stores_nothing)
         failing_source source;
         source.failure = failure;
         AZ_put_blob(client.get(), container.c_str(), "keep", 3 * 1048576, nullptr, failing_supply,
-                    failing_done, &source);
-        const recorder &r = source.done;
+                    record_complete, static_cast<recorder *>(&source));
+        const recorder &r = source;
         EXPECT_EQ(r.completions, 1);
         EXPECT_EQ(r.status, AZ_AbortedByCallback) << failure;
         EXPECT_TRUE(r.has_message);
@@ -333,8 +316,8 @@ TEST_F(put_blob_itest, misbehaving_source_stores_nothing)
     }
     failing_source source;
     AZ_put_blob(client.get(), container.c_str(), "never", 3 * 1048576, nullptr, failing_supply,
-                failing_done, &source);
-    EXPECT_EQ(source.done.status, AZ_AbortedByCallback);
+                record_complete, static_cast<recorder *>(&source));
+    EXPECT_EQ(source.status, AZ_AbortedByCallback);
     EXPECT_EQ(head_blob(client.get(), container, "never").status, AZ_HttpErrorNotFound);
 }
 
@@ -345,8 +328,8 @@ TEST_F(put_blob_itest, source_ending_early_in_a_block_commits_nothing)
     source.fail_on_call = 3;
     source.failure = 0;
     AZ_put_blob(client.get(), container.c_str(), "keep", one_request_limit + 1, nullptr,
-                failing_supply, failing_done, &source);
-    EXPECT_EQ(source.done.status, AZ_AbortedByCallback);
+                failing_supply, record_complete, static_cast<recorder *>(&source));
+    EXPECT_EQ(source.status, AZ_AbortedByCallback);
     EXPECT_EQ(source.calls, 3);
     EXPECT_EQ(refresh.calls, 1);
     EXPECT_TRUE(requests_matching(proxy, "PUT", "comp=blocklist").empty());

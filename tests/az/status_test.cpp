@@ -6,8 +6,11 @@
 #include <vector>
 
 #include "az/status.h"
+#include "recorder.h"
 
 namespace bs = azure::blob_service;
+using az_itest::record_complete;
+using az_itest::recorder;
 
 namespace
 {
@@ -33,15 +36,6 @@ TEST(status_names, known_values_and_ends)
     };
     for (const auto &c : cases) {
         EXPECT_STREQ(AZ_get_status_name(c.first), c.second) << c.first;
-    }
-}
-
-TEST(status_names, nothing_is_retryable)
-{
-    const AZ_status statuses[] = {AZ_OK,           AZ_ErrorServiceUnavailable, AZ_ErrorSlowDown,
-                                  AZ_ErrorUnknown, AZ_HttpErrorUnknown,        203};
-    for (AZ_status s : statuses) {
-        EXPECT_EQ(AZ_status_is_retryable(s), 0) << s;
     }
 }
 
@@ -81,38 +75,13 @@ TEST(status_from_http_status, table)
     EXPECT_EQ(AZ_status_from_http_status(nullptr), AZ_ErrorUnknown);
 }
 
-struct completion {
-    int calls = 0;
-    AZ_status status = 9999;
-    bool has_message = false, has_code = false, has_code_name = false, has_resource = false;
-    std::string message, code, code_name;
-    std::vector<std::pair<std::string, std::string>> extra;
-};
-
-void completion_done(AZ_status status, AZ_error_details *details, void *arg)
-{
-    auto *c = static_cast<completion *>(arg);
-    c->calls++;
-    c->status = status;
-    c->has_message = details->message != nullptr;
-    c->has_code = details->code != nullptr;
-    c->has_code_name = details->code_name != nullptr;
-    c->has_resource = details->resource != nullptr;
-    c->message = details->message ? details->message : "";
-    c->code = details->code ? details->code : "";
-    c->code_name = details->code_name ? details->code_name : "";
-    for (int32_t i = 0; i < details->extra_count; i++) {
-        c->extra.emplace_back(details->extra[i].name, details->extra[i].value);
-    }
-}
-
-completion convert(const bs::storage_error &error)
+recorder convert(const bs::storage_error &error)
 {
     ostrel_az::az_result result;
     result.take_error(error);
-    completion c;
-    result.complete(completion_done, &c);
-    EXPECT_EQ(c.calls, 1);
+    recorder c;
+    result.complete(record_complete, &c);
+    EXPECT_EQ(c.completions, 1);
     return c;
 }
 
@@ -129,8 +98,8 @@ bs::storage_error service_error(std::string code, std::string code_name, std::st
 TEST(error_conversion, success_leaves_record_empty)
 {
     ostrel_az::az_result result;
-    completion c;
-    result.complete(completion_done, &c);
+    recorder c;
+    result.complete(record_complete, &c);
     EXPECT_EQ(c.status, AZ_OK);
     EXPECT_FALSE(c.has_message || c.has_code || c.has_code_name || c.has_resource);
     EXPECT_TRUE(c.extra.empty());
@@ -225,8 +194,8 @@ TEST(error_conversion, local_failure_and_null_callback)
 {
     ostrel_az::az_result result;
     result.set_local(AZ_AbortedByCallback, "the data ended after 3 of 5 bytes");
-    completion c;
-    result.complete(completion_done, &c);
+    recorder c;
+    result.complete(record_complete, &c);
     EXPECT_EQ(c.status, AZ_AbortedByCallback);
     EXPECT_EQ(c.message, "the data ended after 3 of 5 bytes");
     EXPECT_FALSE(c.has_code);

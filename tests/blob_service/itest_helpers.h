@@ -43,33 +43,25 @@ inline std::string random_bytes(size_t size, unsigned seed)
 }
 
 // An output buffer without positioning, like the storage layer's callback stream: a seek
-// fails, and it can refuse data after a limit.
+// fails.
 class sink_buf final : public std::streambuf
 {
   public:
-    explicit sink_buf(size_t limit = std::string::npos) : limit_(limit) {}
     std::string data;
 
   protected:
     std::streamsize xsputn(const char *s, std::streamsize n) override
     {
-        if (data.size() + static_cast<size_t>(n) > limit_) {
-            return 0;
-        }
         data.append(s, static_cast<size_t>(n));
         return n;
     }
     int_type overflow(int_type c) override
     {
-        if (traits_type::eq_int_type(c, traits_type::eof())) {
-            return traits_type::not_eof(c);
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            data.push_back(traits_type::to_char_type(c));
         }
-        char ch = traits_type::to_char_type(c);
-        return xsputn(&ch, 1) == 1 ? c : traits_type::eof();
+        return traits_type::not_eof(c);
     }
-
-  private:
-    size_t limit_;
 };
 
 // An input buffer without positioning, like the storage layer's upload stream.

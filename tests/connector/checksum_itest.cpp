@@ -20,6 +20,16 @@ class checksum_itest : public connector_itest::plugin_test
         return az_itest::requests_matching(proxy, method, "").size();
     }
 
+    // The checksum a command that is expected to succeed answers.
+    static std::string cksum(ostrel_host::session &session, const std::string &path,
+                             int64_t offset = 0, int64_t length = -1)
+    {
+        ostrel_host::command_result sum =
+            command(session, OSTREL_GFS_CMD_CKSM, path, "md5", offset, length);
+        EXPECT_TRUE(sum.error.ok) << path << ": " << sum.error.text;
+        return sum.response;
+    }
+
     // Last-modified times have whole seconds; wait into the next one so that
     // a checksum taken now is known to be younger than the blob.
     static void next_second() { std::this_thread::sleep_for(std::chrono::milliseconds(1100)); }
@@ -50,24 +60,18 @@ TEST_F(checksum_itest, range_is_read_and_digested)
     az_itest::put_text(seed.get(), c, "k", bytes);
 
     proxy.clear_log();
-    ostrel_host::command_result sum =
-        command(*session, OSTREL_GFS_CMD_CKSM, "/" + c + "/k", "md5", 5, 10);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, md5_hex(bytes.substr(5, 10)));
+    EXPECT_EQ(cksum(*session, "/" + c + "/k", 5, 10), md5_hex(bytes.substr(5, 10)));
     auto gets = az_itest::requests_matching(proxy, "GET", "/" + c + "/k");
     ASSERT_EQ(gets.size(), 1u);
-    EXPECT_EQ(az_itest::header_value(gets[0], "x-ms-range"), "bytes=5-14");
+    EXPECT_EQ(gets[0].header("x-ms-range"), "bytes=5-14");
 
     // a range past the end covers what is there; an empty one reads nothing
-    sum = command(*session, OSTREL_GFS_CMD_CKSM, "/" + c + "/k", "md5", 90, 50);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, md5_hex(bytes.substr(90)));
-    sum = command(*session, OSTREL_GFS_CMD_CKSM, "/" + c + "/k", "md5", 7, 0);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, "d41d8cd98f00b204e9800998ecf8427e");
-    sum = command(*session, OSTREL_GFS_CMD_CKSM, "/" + c + "/k", "md5", 101, -1);
-    EXPECT_FALSE(sum.error.ok);
-    EXPECT_TRUE(sum.response.empty());
+    EXPECT_EQ(cksum(*session, "/" + c + "/k", 90, 50), md5_hex(bytes.substr(90)));
+    EXPECT_EQ(cksum(*session, "/" + c + "/k", 7, 0), "d41d8cd98f00b204e9800998ecf8427e");
+    ostrel_host::command_result past =
+        command(*session, OSTREL_GFS_CMD_CKSM, "/" + c + "/k", "md5", 101, -1);
+    EXPECT_FALSE(past.error.ok);
+    EXPECT_TRUE(past.response.empty());
 }
 
 TEST_F(checksum_itest, cache_answers_until_the_blob_changes)
@@ -81,13 +85,9 @@ TEST_F(checksum_itest, cache_answers_until_the_blob_changes)
     clear_content_md5(c, "k");
     next_second();
 
-    ostrel_host::command_result sum = command(*session, OSTREL_GFS_CMD_CKSM, path);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, md5_hex(first));
+    EXPECT_EQ(cksum(*session, path), md5_hex(first));
     proxy.clear_log();
-    sum = command(*session, OSTREL_GFS_CMD_CKSM, path);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, md5_hex(first));
+    EXPECT_EQ(cksum(*session, path), md5_hex(first));
     EXPECT_EQ(count(proxy, "GET"), 0u) << "not answered from the cache";
 
     // new content: the cached digest is stale and must be replaced
@@ -95,18 +95,13 @@ TEST_F(checksum_itest, cache_answers_until_the_blob_changes)
     az_itest::put_text(seed.get(), c, "k", second);
     clear_content_md5(c, "k");
     proxy.clear_log();
-    sum = command(*session, OSTREL_GFS_CMD_CKSM, path);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, md5_hex(second));
+    EXPECT_EQ(cksum(*session, path), md5_hex(second));
     EXPECT_EQ(count(proxy, "GET"), 1u);
 
     next_second();
-    sum = command(*session, OSTREL_GFS_CMD_CKSM, path);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
+    cksum(*session, path);
     proxy.clear_log();
-    sum = command(*session, OSTREL_GFS_CMD_CKSM, path);
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, md5_hex(second));
+    EXPECT_EQ(cksum(*session, path), md5_hex(second));
     EXPECT_EQ(count(proxy, "GET"), 0u) << "the replaced entry is not used";
 }
 
@@ -160,9 +155,7 @@ TEST_F(checksum_itest, cut_connection_never_gives_a_wrong_digest)
     }
     // once the line is good again the digest is there, and no cut read was cached
     proxy.clear_rules();
-    ostrel_host::command_result sum = command(*session, OSTREL_GFS_CMD_CKSM, "/" + c + "/k");
-    ASSERT_TRUE(sum.error.ok) << sum.error.text;
-    EXPECT_EQ(sum.response, whole);
+    EXPECT_EQ(cksum(*session, "/" + c + "/k"), whole);
 }
 
 TEST_F(checksum_itest, directories_and_missing_blobs_have_no_checksum)

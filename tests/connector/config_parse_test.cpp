@@ -69,17 +69,6 @@ TEST(config_parse, explicit_values_and_extra_keys)
     EXPECT_EQ(p.ca_file, "/etc/ca.pem");
 }
 
-TEST(config_parse, ca_file_may_be_declined_by_the_caller)
-{
-    char *account = nullptr;
-    bool adls = false;
-    ASSERT_EQ(ostrel_i_azure_config_parse_json(nullptr, R"({"account":"a","ca_file":"/x"})",
-                                               &account, &adls, nullptr),
-              OSTREL_SUCCESS);
-    EXPECT_STREQ(account, "a");
-    free(account);
-}
-
 TEST(config_parse, rejected_documents)
 {
     const char *bad_account[] = {

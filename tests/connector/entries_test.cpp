@@ -58,9 +58,13 @@ TEST_F(ConnectorEntries, MissingSessionHandleFailsEveryOperation)
     ostrel_host::stat_result listing = session.stat("/c/x", false);
     EXPECT_FALSE(listing.error.ok);
     EXPECT_TRUE(listing.entries.empty());
-    for (int number :
-         {OSTREL_GFS_CMD_MKD, OSTREL_GFS_CMD_RMD, OSTREL_GFS_CMD_DELE, OSTREL_GFS_CMD_CKSM}) {
-        ostrel_host::command_result result = command(session, number, "/c/x");
+    // Served commands fail for want of a handle; the others are refused without looking.
+    for (int number : std::initializer_list<int>{
+             OSTREL_GFS_CMD_MKD, OSTREL_GFS_CMD_RMD, OSTREL_GFS_CMD_DELE, OSTREL_GFS_CMD_CKSM,
+             OSTREL_GFS_CMD_SITE_AUTHZ_ASSERT, OSTREL_GFS_CMD_SITE_RDEL, OSTREL_GFS_CMD_RNTO,
+             OSTREL_GFS_CMD_RNFR, OSTREL_GFS_CMD_SITE_CHMOD, OSTREL_GFS_CMD_SITE_UTIME,
+             OSTREL_GFS_CMD_SITE_SYMLINK, 0, 99}) {
+        ostrel_host::command_result result = command(session, number, "/data/x");
         EXPECT_FALSE(result.error.ok) << number;
         EXPECT_TRUE(result.response.empty()) << number;
     }

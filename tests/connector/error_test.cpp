@@ -1,4 +1,4 @@
-// The error conversion table, the completion rule and system errors.
+// The error conversion table and the completion rule.
 #include "connector/ostrel_i_azure.h"
 
 #include <gtest/gtest.h>
@@ -146,16 +146,6 @@ TEST(completion_rule, first_failure_of_a_try_wins)
     ostrel_object_t *error = ostrel_error_get(result);
     ASSERT_NE(error, nullptr);
     EXPECT_STREQ(ostrel_error_ftp_response_error_code(error), "PATH_NOT_FOUND");
-    ostrel_object_free(error);
-}
-
-TEST(system_error, names_the_call_and_keeps_errno)
-{
-    ostrel_result_t result = ostrel_i_azure_system_error("malloc", ENOMEM);
-    ostrel_object_t *error = ostrel_error_get(result);
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(ostrel_error_system_errno(error), ENOMEM);
-    EXPECT_EQ(std::string(ostrel_error_get_text(error)).rfind("System error in malloc", 0), 0u);
     ostrel_object_free(error);
 }
 

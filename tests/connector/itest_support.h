@@ -151,6 +151,15 @@ class plugin_test : public ::testing::Test
         ASSERT_FALSE(head.entries[0].has_md5);
     }
 
+    // A stat that is expected to succeed.
+    static ostrel_host::stat_result stat_ok(ostrel_host::session &session, const std::string &path,
+                                            bool file_only)
+    {
+        ostrel_host::stat_result result = session.stat(path, file_only);
+        EXPECT_TRUE(result.error.ok) << path << ": " << result.error.text;
+        return result;
+    }
+
     static std::vector<std::string> names(const ostrel_host::stat_result &result)
     {
         std::vector<std::string> out;

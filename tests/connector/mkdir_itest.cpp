@@ -14,8 +14,7 @@ TEST_F(mkdir_itest, container_is_made_once)
     std::string c = "/" + ostrel_test::unique_name("made");
     ostrel_host::command_result made = command(*session, OSTREL_GFS_CMD_MKD, c);
     ASSERT_TRUE(made.error.ok) << made.error.text;
-    ostrel_host::stat_result found = session->stat(c, true);
-    ASSERT_TRUE(found.error.ok) << found.error.text;
+    ostrel_host::stat_result found = stat_ok(*session, c, true);
     EXPECT_EQ(names(found), std::vector<std::string>({c.substr(1)}));
 
     ostrel_host::command_result again = command(*session, OSTREL_GFS_CMD_MKD, c);
@@ -49,8 +48,7 @@ TEST_F(mkdir_itest, only_the_last_marker_is_made)
     EXPECT_EQ(marker.entries[0].size, 0u);
 
     // the parent is still a directory, through its prefix
-    ostrel_host::stat_result listing = session->stat("/" + c + "/a", false);
-    ASSERT_TRUE(listing.error.ok) << listing.error.text;
+    ostrel_host::stat_result listing = stat_ok(*session, "/" + c + "/a", false);
     EXPECT_EQ(names(listing), std::vector<std::string>({".", "b"}));
 }
 

@@ -21,8 +21,7 @@ TEST_F(stat_itest, container_listing_shows_blobs_and_prefix_directories)
     az_itest::put_text(seed.get(), c, "a.txt", "hello");
     az_itest::put_text(seed.get(), c, "dir/b.txt", "inner");
 
-    ostrel_host::stat_result listing = session->stat("/" + c, false);
-    ASSERT_TRUE(listing.error.ok) << listing.error.text;
+    ostrel_host::stat_result listing = stat_ok(*session, "/" + c, false);
     EXPECT_EQ(names(listing), strings({".", "a.txt", "dir"}));
     const ostrel_gfs_stat_t *a = entry_named(listing, "a.txt");
     ASSERT_NE(a, nullptr);
@@ -37,25 +36,18 @@ TEST_F(stat_itest, container_listing_shows_blobs_and_prefix_directories)
     EXPECT_EQ(dir->size, 0);
     EXPECT_EQ(dir->ino, hash("dir/"));
 
-    ostrel_host::stat_result inner = session->stat("/" + c + "/dir", false);
-    ASSERT_TRUE(inner.error.ok) << inner.error.text;
-    EXPECT_EQ(names(inner), strings({".", "b.txt"}));
+    ostrel_host::stat_result inner = stat_ok(*session, "/" + c + "/dir", false);
+    ASSERT_EQ(names(inner), strings({".", "b.txt"}));
     EXPECT_EQ(inner.entries[0].ino, hash("dir"));
     // a trailing separator names the same directory
-    ostrel_host::stat_result slash = session->stat("/" + c + "/dir/", false);
-    ASSERT_TRUE(slash.error.ok) << slash.error.text;
-    EXPECT_EQ(names(slash), strings({".", "b.txt"}));
-    ostrel_host::stat_result top = session->stat("/" + c + "/", false);
-    ASSERT_TRUE(top.error.ok) << top.error.text;
-    EXPECT_EQ(names(top), strings({".", "a.txt", "dir"}));
+    EXPECT_EQ(names(stat_ok(*session, "/" + c + "/dir/", false)), strings({".", "b.txt"}));
+    EXPECT_EQ(names(stat_ok(*session, "/" + c + "/", false)), strings({".", "a.txt", "dir"}));
 
     // a file-only stat of a prefix is one directory entry
-    ostrel_host::stat_result prefix = session->stat("/" + c + "/dir", true);
-    ASSERT_TRUE(prefix.error.ok) << prefix.error.text;
+    ostrel_host::stat_result prefix = stat_ok(*session, "/" + c + "/dir", true);
     ASSERT_EQ(names(prefix), strings({"."}));
     EXPECT_EQ(prefix.entries[0].mode, 040700);
-    ostrel_host::stat_result blob = session->stat("/" + c + "/dir/b.txt", true);
-    ASSERT_TRUE(blob.error.ok) << blob.error.text;
+    ostrel_host::stat_result blob = stat_ok(*session, "/" + c + "/dir/b.txt", true);
     ASSERT_EQ(names(blob), strings({"dir/b.txt"}));
     EXPECT_EQ(blob.entries[0].size, 5);
     EXPECT_EQ(blob.entries[0].ino, hash("/" + c + "/dir/b.txt"));
@@ -65,26 +57,20 @@ TEST_F(stat_itest, empty_container_and_marker_only_directories_list_dot_alone)
 {
     auto session = open();
     std::string c = new_container("empty");
-    ostrel_host::stat_result empty = session->stat("/" + c, false);
-    ASSERT_TRUE(empty.error.ok) << empty.error.text;
+    ostrel_host::stat_result empty = stat_ok(*session, "/" + c, false);
     ASSERT_EQ(names(empty), strings({"."}));
     EXPECT_EQ(empty.entries[0].mtime, -1);
     EXPECT_EQ(empty.entries[0].ino, hash("/"));
 
     ASSERT_TRUE(command(*session, OSTREL_GFS_CMD_MKD, "/" + c + "/marked").error.ok);
-    ostrel_host::stat_result marked = session->stat("/" + c + "/marked", false);
-    ASSERT_TRUE(marked.error.ok) << marked.error.text;
-    EXPECT_EQ(names(marked), strings({"."}));
-    ostrel_host::stat_result file_only = session->stat("/" + c + "/marked", true);
-    ASSERT_TRUE(file_only.error.ok) << file_only.error.text;
-    EXPECT_EQ(names(file_only), strings({"marked"}));
+    EXPECT_EQ(names(stat_ok(*session, "/" + c + "/marked", false)), strings({"."}));
+    ostrel_host::stat_result file_only = stat_ok(*session, "/" + c + "/marked", true);
+    ASSERT_EQ(names(file_only), strings({"marked"}));
     EXPECT_EQ(file_only.entries[0].mode, 040700);
 
     // a marker written with its separator is not an entry of its own directory
     ASSERT_TRUE(command(*session, OSTREL_GFS_CMD_MKD, "/" + c + "/slashed/").error.ok);
-    ostrel_host::stat_result slashed = session->stat("/" + c + "/slashed", false);
-    ASSERT_TRUE(slashed.error.ok) << slashed.error.text;
-    EXPECT_EQ(names(slashed), strings({"."}));
+    EXPECT_EQ(names(stat_ok(*session, "/" + c + "/slashed", false)), strings({"."}));
     EXPECT_EQ(names(session->stat("/" + c, false)), strings({".", "marked", "slashed"}));
 }
 
@@ -118,12 +104,10 @@ TEST_F(stat_itest, modification_time_comes_from_valid_metadata_only)
         az_itest::put_text(seed.get(), c, "m" + std::to_string(i), "data",
                            {{"ostrel_modtime", rows[i].value}});
 
-    ostrel_host::stat_result listing = session->stat("/" + c, false);
-    ASSERT_TRUE(listing.error.ok) << listing.error.text;
+    ostrel_host::stat_result listing = stat_ok(*session, "/" + c, false);
     for (size_t i = 0; i < std::size(rows); i++) {
         std::string key = "m" + std::to_string(i);
-        ostrel_host::stat_result one = session->stat("/" + c + "/" + key, true);
-        ASSERT_TRUE(one.error.ok) << one.error.text;
+        ostrel_host::stat_result one = stat_ok(*session, "/" + c + "/" + key, true);
         ASSERT_EQ(one.entries.size(), 1u);
         EXPECT_EQ(one.entries[0].mtime, rows[i].mtime) << rows[i].value;
         const ostrel_gfs_stat_t *listed = entry_named(listing, key);

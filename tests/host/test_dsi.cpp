@@ -178,23 +178,10 @@ void test_command(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *info, vo
     }
 }
 
+// Session start and end, command and stat; no list, transfer or realpath slots.
 ostrel_gfs_storage_iface_t test_table = {
-    0,            /* descriptor */
-    test_start,   /* session start */
-    test_destroy, /* session end */
-    nullptr,      /* list */
-    nullptr,      /* send */
-    nullptr,      /* recv */
-    nullptr,      /* trev */
-    nullptr,      /* active */
-    nullptr,      /* passive */
-    nullptr,      /* data destroy */
-    test_command, /* command */
-    test_stat,    /* stat */
-    nullptr,      /* set cred */
-    nullptr,      /* buffer send */
-    nullptr,      /* realpath */
-};
+    0,       test_start, test_destroy, nullptr,   nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr,    test_command, test_stat, nullptr, nullptr, nullptr};
 
 ostrel_result_t test_activate(void);
 ostrel_result_t test_deactivate(void);

@@ -30,22 +30,6 @@ std::map<std::string, std::string> read_env_file(const std::string &path)
     return values;
 }
 
-std::string required(const std::map<std::string, std::string> &values, const std::string &key,
-                     const std::string &path)
-{
-    auto it = values.find(key);
-    if (it == values.end() || it->second.empty()) {
-        throw std::runtime_error("emulator env file " + path + " has no " + key);
-    }
-    return it->second;
-}
-
-std::string optional(const std::map<std::string, std::string> &values, const std::string &key)
-{
-    auto it = values.find(key);
-    return it == values.end() ? std::string() : it->second;
-}
-
 } // namespace
 
 emulator emulator_from_env()
@@ -55,26 +39,33 @@ emulator emulator_from_env()
         throw std::runtime_error("OSTREL_TEST_EMULATOR is not set; run the test through ctest");
     }
     auto values = read_env_file(path);
+    auto optional = [&](const std::string &key) { return values[key]; };
+    auto required = [&](const std::string &key) {
+        if (values[key].empty()) {
+            throw std::runtime_error("emulator env file " + std::string(path) + " has no " + key);
+        }
+        return values[key];
+    };
 
     emulator e;
-    e.host = required(values, "OSTREL_TEST_HOST", path);
-    std::string port = required(values, "OSTREL_TEST_PORT", path);
+    e.host = required("OSTREL_TEST_HOST");
+    std::string port = required("OSTREL_TEST_PORT");
     e.port = std::atoi(port.c_str());
     if (e.port <= 0 || e.port > 65535) {
         throw std::runtime_error("emulator env file " + std::string(path) + " has a bad port " +
                                  port);
     }
-    e.account = required(values, "OSTREL_TEST_ACCOUNT", path);
-    e.endpoint = required(values, "OSTREL_TEST_ENDPOINT", path);
-    e.account_text = required(values, "OSTREL_TEST_ACCOUNT_TEXT", path);
-    e.oauth = required(values, "OSTREL_TEST_OAUTH", path) == "1";
-    e.use_https = optional(values, "OSTREL_TEST_SCHEME") != "http";
+    e.account = required("OSTREL_TEST_ACCOUNT");
+    e.endpoint = required("OSTREL_TEST_ENDPOINT");
+    e.account_text = required("OSTREL_TEST_ACCOUNT_TEXT");
+    e.oauth = required("OSTREL_TEST_OAUTH") == "1";
+    e.use_https = optional("OSTREL_TEST_SCHEME") != "http";
     if (e.use_https) {
-        e.ca_file = required(values, "OSTREL_TEST_CA_FILE", path);
-        e.cert_file = optional(values, "OSTREL_TEST_CERT_FILE");
-        e.key_file = optional(values, "OSTREL_TEST_KEY_FILE");
+        e.ca_file = required("OSTREL_TEST_CA_FILE");
+        e.cert_file = optional("OSTREL_TEST_CERT_FILE");
+        e.key_file = optional("OSTREL_TEST_KEY_FILE");
     }
-    e.account_key = optional(values, "OSTREL_TEST_ACCOUNT_KEY");
+    e.account_key = optional("OSTREL_TEST_ACCOUNT_KEY");
     if (!e.oauth && e.account_key.empty()) {
         throw std::runtime_error("emulator env file " + std::string(path) +
                                  " has neither OAuth nor an account key");

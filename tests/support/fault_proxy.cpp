@@ -57,16 +57,6 @@ std::string text_of(json_t *value)
     return s == nullptr ? std::string() : std::string(s);
 }
 
-long json_port(const std::string &line, const char *key)
-{
-    std::string needle = std::string("\"") + key + "\":";
-    auto at = line.find(needle);
-    if (at == std::string::npos) {
-        return 0;
-    }
-    return std::strtol(line.c_str() + at + needle.size(), nullptr, 10);
-}
-
 } // namespace
 
 struct fault_proxy::impl {
@@ -113,22 +103,15 @@ struct fault_proxy::impl {
     void start(const emulator &upstream)
     {
         std::string script = support_dir() + "/fault_proxy.js";
-        std::vector<std::string> args = {"node",
-                                         script,
-                                         "--upstream-port",
-                                         std::to_string(upstream.port),
-                                         "--upstream-host",
-                                         upstream.host,
-                                         "--exit-with-stdin"};
-        if (upstream.use_https) {
-            if (upstream.ca_file.empty() || upstream.cert_file.empty() ||
-                upstream.key_file.empty()) {
-                throw std::runtime_error("fault_proxy: the emulator has no CA, certificate or key "
-                                         "file (OSTREL_TEST_CERT_FILE/KEY_FILE)");
-            }
-            args.insert(args.end(), {"--ca", upstream.ca_file, "--cert", upstream.cert_file,
-                                     "--key", upstream.key_file});
+        std::vector<std::string> args = {"node", script, "--exit-with-stdin", "--upstream-host",
+                                         upstream.host};
+        args.insert(args.end(), {"--upstream-port", std::to_string(upstream.port)});
+        if (upstream.ca_file.empty() || upstream.cert_file.empty() || upstream.key_file.empty()) {
+            throw std::runtime_error("fault_proxy: the emulator has no CA, certificate or key "
+                                     "file (an HTTPS instance is needed)");
         }
+        args.insert(args.end(), {"--ca", upstream.ca_file, "--cert", upstream.cert_file, "--key",
+                                 upstream.key_file});
         std::vector<char *> argv;
         for (auto &a : args) {
             argv.push_back(a.data());
@@ -136,12 +119,7 @@ struct fault_proxy::impl {
         argv.push_back(nullptr);
 
         int in_pipe[2], out_pipe[2];
-        if (pipe2(in_pipe, O_CLOEXEC) != 0) {
-            throw std::runtime_error(std::string("fault_proxy: pipe2: ") + std::strerror(errno));
-        }
-        if (pipe2(out_pipe, O_CLOEXEC) != 0) {
-            close(in_pipe[0]);
-            close(in_pipe[1]);
+        if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0) {
             throw std::runtime_error(std::string("fault_proxy: pipe2: ") + std::strerror(errno));
         }
         stdin_fd = in_pipe[1];
@@ -162,8 +140,10 @@ struct fault_proxy::impl {
         }
 
         std::string line = read_ready_line();
-        int port = static_cast<int>(json_port(line, "port"));
-        control_port = static_cast<int>(json_port(line, "control_port"));
+        std::unique_ptr<json_t, json_deleter> ready(json_loads(line.c_str(), 0, nullptr));
+        int port = static_cast<int>(json_integer_value(json_object_get(ready.get(), "port")));
+        control_port =
+            static_cast<int>(json_integer_value(json_object_get(ready.get(), "control_port")));
         if (port <= 0 || control_port <= 0) {
             throw std::runtime_error("fault_proxy: unexpected first line from " + script + ": " +
                                      line);
@@ -256,12 +236,10 @@ void fault_proxy::add_rule(const std::string &json)
 {
     impl_->control("POST", "/rules", &json);
 }
-
 void fault_proxy::clear_rules()
 {
     impl_->control("DELETE", "/rules", nullptr);
 }
-
 void fault_proxy::clear_log()
 {
     impl_->control("DELETE", "/requests", nullptr);

@@ -5,9 +5,8 @@
 //   node fault_proxy.js --upstream-port P [--upstream-host H] --ca CA --cert C --key K
 //                       [--exit-with-stdin]
 //
-// With --ca/--cert/--key it listens and forwards over HTTPS; without them over
-// plain HTTP. Prints {"port":..,"control_port":..} on one line once both
-// listeners are up. --exit-with-stdin ends the proxy when its standard input
+// It listens and forwards over HTTPS. Prints {"port":..,"control_port":..} on one
+// line once both listeners are up. --exit-with-stdin ends the proxy when its standard input
 // closes, so it never outlives the test process that started it.
 'use strict';
 
@@ -17,26 +16,13 @@ const https = require('https');
 
 const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse'];
 // Connection-level headers belong to each hop, not to the message.
-const HOP_BY_HOP = new Set([
-    'connection',
-    'keep-alive',
-    'proxy-connection',
-    'transfer-encoding',
-    'te',
-    'trailer',
-    'upgrade',
-    'expect',
-]);
+const HOP_BY_HOP = new Set(['connection', 'keep-alive', 'proxy-connection', 'transfer-encoding', 'te',
+    'trailer', 'upgrade', 'expect']);
 
 function parseArgs(argv) {
     const opts = {upstreamHost: '127.0.0.1', exitWithStdin: false};
-    const names = {
-        '--upstream-port': 'upstreamPort',
-        '--upstream-host': 'upstreamHost',
-        '--ca': 'ca',
-        '--cert': 'cert',
-        '--key': 'key',
-    };
+    const names = {'--upstream-port': 'upstreamPort', '--upstream-host': 'upstreamHost',
+        '--ca': 'ca', '--cert': 'cert', '--key': 'key'};
     for (let i = 0; i < argv.length; i++) {
         if (argv[i] === '--exit-with-stdin') {
             opts.exitWithStdin = true;
@@ -46,14 +32,9 @@ function parseArgs(argv) {
             throw new Error(`unknown argument ${argv[i]}`);
         }
     }
-    if (!opts.upstreamPort) {
-        throw new Error('--upstream-port is required');
+    if (!opts.upstreamPort || !opts.ca || !opts.cert || !opts.key) {
+        throw new Error('--upstream-port, --ca, --cert and --key are required');
     }
-    const tls = [opts.ca, opts.cert, opts.key].filter((v) => v !== undefined).length;
-    if (tls !== 0 && tls !== 3) {
-        throw new Error('--ca, --cert and --key go together');
-    }
-    opts.tls = tls === 3;
     return opts;
 }
 
@@ -68,7 +49,23 @@ function validateRule(rule) {
     if (rule.method !== undefined && typeof rule.method !== 'string') {
         throw new Error('"method" must be a string');
     }
-    const compiled = {
+    for (const key of ['skip', 'times', 'cut_after', 'truncate_body']) {
+        if (rule[key] !== undefined && !(Number.isInteger(rule[key]) && rule[key] >= 0)) {
+            throw new Error(`"${key}" must be a whole number`);
+        }
+    }
+    const check = (key, ok, what) => {
+        if (rule[key] !== undefined && !ok(rule[key])) {
+            throw new Error(`"${key}" ${what}`);
+        }
+    };
+    check('respond', (r) => r !== null && typeof r === 'object' && Number.isInteger(r.status),
+        'needs an integer "status"');
+    check('slow', (v) => v !== null && Number.isInteger(v.bytes_per_second) && v.bytes_per_second > 0,
+        'needs a positive "bytes_per_second"');
+    check('replace_body', (v) => typeof v === 'string', 'must be a string');
+    check('refuse', (v) => v === true, 'must be true');
+    return {
         rule,
         action: actions[0],
         path: rule.path === undefined ? null : new RegExp(rule.path),
@@ -77,35 +74,6 @@ function validateRule(rule) {
         matched: 0,
         applied: 0,
     };
-    for (const key of ['skip', 'times']) {
-        if (rule[key] !== undefined && !(Number.isInteger(rule[key]) && rule[key] >= 0)) {
-            throw new Error(`"${key}" must be a whole number`);
-        }
-    }
-    for (const key of ['cut_after', 'truncate_body']) {
-        if (rule[key] !== undefined && !(Number.isInteger(rule[key]) && rule[key] >= 0)) {
-            throw new Error(`"${key}" must be a whole number of bytes`);
-        }
-    }
-    if (rule.respond !== undefined) {
-        const r = rule.respond;
-        if (typeof r !== 'object' || r === null || !Number.isInteger(r.status)) {
-            throw new Error('"respond" needs an integer "status"');
-        }
-    }
-    if (rule.slow !== undefined) {
-        const bps = rule.slow && rule.slow.bytes_per_second;
-        if (!(Number.isInteger(bps) && bps > 0)) {
-            throw new Error('"slow" needs a positive "bytes_per_second"');
-        }
-    }
-    if (rule.replace_body !== undefined && typeof rule.replace_body !== 'string') {
-        throw new Error('"replace_body" must be a string');
-    }
-    if (rule.refuse !== undefined && rule.refuse !== true) {
-        throw new Error('"refuse" must be true');
-    }
-    return compiled;
 }
 
 class Proxy {
@@ -113,12 +81,7 @@ class Proxy {
         this.opts = opts;
         this.rules = [];
         this.log = [];
-        const lib = opts.tls ? https : http;
-        this.upstreamLib = lib;
-        this.agent = new lib.Agent({
-            keepAlive: true,
-            ca: opts.tls ? fs.readFileSync(opts.ca) : undefined,
-        });
+        this.agent = new https.Agent({keepAlive: true, ca: fs.readFileSync(opts.ca)});
     }
 
     // First match wins; a rule still skipping or used up lets later rules try.
@@ -141,12 +104,7 @@ class Proxy {
     }
 
     handle(req, res) {
-        const entry = {
-            method: req.method,
-            target: req.url,
-            headers: [],
-            body_size: 0,
-        };
+        const entry = {method: req.method, target: req.url, headers: [], body_size: 0};
         for (let i = 0; i + 1 < req.rawHeaders.length; i += 2) {
             entry.headers.push([req.rawHeaders[i], req.rawHeaders[i + 1]]);
         }
@@ -193,14 +151,14 @@ class Proxy {
         if (!hasLength && body.length > 0) {
             headers.push('Content-Length', String(body.length));
         }
-        const up = this.upstreamLib.request({
+        const up = https.request({
             host: this.opts.upstreamHost,
             port: this.opts.upstreamPort,
             method: req.method,
             path: req.url,
             headers,
             agent: this.agent,
-            servername: this.opts.tls ? 'localhost' : undefined,
+            servername: 'localhost',
         });
         up.on('response', (upRes) => this.relay(req, upRes, res, rule));
         up.on('error', (err) => {
@@ -237,18 +195,9 @@ class Proxy {
             upRes.on('data', (c) => chunks.push(c));
             upRes.on('end', () => {
                 let body = Buffer.concat(chunks);
-                const drop = ['content-length'];
-                let extra = [];
-                if (action === 'truncate_body') {
-                    body = body.subarray(0, rule.rule.truncate_body);
-                } else {
-                    body = Buffer.from(rule.rule.replace_body);
-                    if (rule.rule.content_type !== undefined) {
-                        drop.push('content-type');
-                        extra = ['Content-Type', rule.rule.content_type];
-                    }
-                }
-                const headers = this.relayHeaders(upRes, drop).concat(extra);
+                body = action === 'truncate_body' ? body.subarray(0, rule.rule.truncate_body)
+                    : Buffer.from(rule.rule.replace_body);
+                const headers = this.relayHeaders(upRes, ['content-length']);
                 headers.push('Content-Length', String(body.length));
                 res.writeHead(upRes.statusCode, upRes.statusMessage, headers);
                 res.end(req.method === 'HEAD' ? undefined : body);
@@ -297,47 +246,22 @@ class Proxy {
         upRes.pipe(res);
     }
 
+    // Collects the body, then sends a tenth of the rate ten times a second.
     throttle(upRes, res, bytesPerSecond) {
-        // Ten slices a second keeps the pace even for small bodies.
         const slice = Math.max(1, Math.floor(bytesPerSecond / 10));
-        let pending = Buffer.alloc(0);
-        let ended = false;
-        let timer = null;
-        const tick = () => {
-            const part = pending.subarray(0, slice);
-            pending = pending.subarray(part.length);
-            if (part.length > 0) {
-                res.write(part);
-            }
-            if (pending.length < slice && !ended) {
-                upRes.resume();
-            }
-            if (pending.length === 0 && ended) {
-                clearInterval(timer);
-                timer = null;
-                res.end();
-            }
-        };
-        upRes.on('data', (c) => {
-            pending = Buffer.concat([pending, c]);
-            if (pending.length >= slice) {
-                upRes.pause();
-            }
-            if (timer === null) {
-                timer = setInterval(tick, 100);
-            }
-        });
+        const chunks = [];
+        upRes.on('data', (c) => chunks.push(c));
         upRes.on('end', () => {
-            ended = true;
-            if (timer === null) {
-                res.end();
-            }
-        });
-        res.on('close', () => {
-            if (timer !== null) {
-                clearInterval(timer);
-            }
-            upRes.destroy();
+            let body = Buffer.concat(chunks);
+            const timer = setInterval(() => {
+                res.write(body.subarray(0, slice));
+                body = body.subarray(slice);
+                if (body.length === 0) {
+                    clearInterval(timer);
+                    res.end();
+                }
+            }, 100);
+            res.on('close', () => clearInterval(timer));
         });
     }
 
@@ -362,9 +286,6 @@ class Proxy {
                 } else if (route === 'DELETE /rules') {
                     this.rules = [];
                     send(200, {rules: 0});
-                } else if (route === 'GET /rules') {
-                    send(200, this.rules.map((r) =>
-                        Object.assign({}, r.rule, {_matched: r.matched, _applied: r.applied})));
                 } else if (route === 'GET /requests') {
                     send(200, this.log);
                 } else if (route === 'DELETE /requests') {
@@ -396,10 +317,8 @@ async function main() {
         process.exit(2);
     }
     const proxy = new Proxy(opts);
-    const handler = (req, res) => proxy.handle(req, res);
-    const server = opts.tls
-        ? https.createServer({cert: fs.readFileSync(opts.cert), key: fs.readFileSync(opts.key)}, handler)
-        : http.createServer(handler);
+    const server = https.createServer({cert: fs.readFileSync(opts.cert), key: fs.readFileSync(opts.key)},
+        (req, res) => proxy.handle(req, res));
     // Longer than any client idles in a test, so a kept-alive connection is not
     // closed under a request.
     server.keepAliveTimeout = 120000;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <strings.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,12 +51,23 @@ struct recorded_request {
     std::string method, target; // target is path?query exactly as received
     std::vector<std::pair<std::string, std::string>> headers; // wire order and case
     size_t body_size = 0;
+
+    // The first header of that name in any case; empty when there is none.
+    std::string header(const std::string &name) const
+    {
+        for (const auto &h : headers) {
+            if (strcasecmp(h.first.c_str(), name.c_str()) == 0) {
+                return h.second;
+            }
+        }
+        return {};
+    }
 };
 
-// Runs tests/support/fault_proxy.js in front of an emulator (HTTPS, or plain HTTP
-// for the shared-key one) while the object lives. endpoint() describes the proxy
-// like an emulator, so code under test is pointed at it unchanged. Rules are JSON objects (see
-// README.md). Methods throw std::runtime_error on failure. Not thread-safe.
+// Runs tests/support/fault_proxy.js in front of an HTTPS emulator while the object lives.
+// endpoint() describes the proxy like an emulator, so code under test is pointed at it unchanged.
+// Rules are JSON objects (see README.md). Methods throw std::runtime_error on failure. Not
+// thread-safe.
 class fault_proxy
 {
   public:

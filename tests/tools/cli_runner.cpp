@@ -32,18 +32,12 @@ temp_file::temp_file(const std::string &content)
         throw std::runtime_error("mkstemp failed");
     close(fd);
     path_ = path;
-    write(content);
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << content;
 }
 
 temp_file::~temp_file()
 {
     unlink(path_.c_str());
-}
-
-void temp_file::write(const std::string &content) const
-{
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << content;
 }
 
 run_result run_cli(const std::vector<std::string> &args)

@@ -23,7 +23,6 @@ class temp_file
     explicit temp_file(const std::string &content);
     ~temp_file();
     const std::string &path() const { return path_; }
-    void write(const std::string &content) const;
     temp_file(const temp_file &) = delete;
     temp_file &operator=(const temp_file &) = delete;
 
