@@ -214,6 +214,16 @@ TEST_F(list_blobs_itest, listing_that_is_not_xml_is_a_parse_failure)
     auto r = list_blobs(via.get(), container, "");
     EXPECT_EQ(r.status, AZ_XmlParseFailure);
     EXPECT_TRUE(r.entries.empty());
+
+    // A listing labelled JSON has no parser here: a failure, even with a body
+    // that would read as an empty XML listing.
+    proxy.clear_rules();
+    proxy.add_rule(R"({"method":"GET","path":"comp=list","respond":{"status":200,)"
+                   R"("headers":{"Content-Type":"application/json"},)"
+                   R"("body":"<EnumerationResults><Blobs/></EnumerationResults>"}})");
+    r = list_blobs(via.get(), container, "");
+    EXPECT_EQ(r.status, AZ_XmlParseFailure);
+    EXPECT_TRUE(r.entries.empty());
 }
 
 TEST_F(list_blobs_itest, repeated_marker_does_not_loop)
