@@ -96,8 +96,7 @@ void AZ_deinitialize(void);
 /* account: "name" or "name:host[:port][/path]". account and token must not
  * be NULL. */
 AZ_status AZ_init_client(const char *account, const char *token, bool adls,
-                         AZ_token_refresh_callback refresh, void *refresh_arg,
-                         AZ_client **client);
+                         AZ_token_refresh_callback refresh, void *refresh_arg, AZ_client **client);
 /* As AZ_init_client(), with options (may be NULL). */
 AZ_status AZ_init_client_with_options(const char *account, const char *token, bool adls,
                                       AZ_token_refresh_callback refresh, void *refresh_arg,
@@ -127,13 +126,12 @@ typedef int32_t (*AZ_put_data_callback)(int32_t max, unsigned char *buffer, void
 
 /* ---- containers --------------------------------------------------------- */
 
-void AZ_create_container(AZ_client *client, const char *container,
-                         AZ_complete_callback complete, void *arg);
-void AZ_delete_container(AZ_client *client, const char *container,
-                         AZ_complete_callback complete, void *arg);
-void AZ_head_container(AZ_client *client, const char *container,
-                       AZ_properties_callback properties, AZ_complete_callback complete,
-                       void *arg);
+void AZ_create_container(AZ_client *client, const char *container, AZ_complete_callback complete,
+                         void *arg);
+void AZ_delete_container(AZ_client *client, const char *container, AZ_complete_callback complete,
+                         void *arg);
+void AZ_head_container(AZ_client *client, const char *container, AZ_properties_callback properties,
+                       AZ_complete_callback complete, void *arg);
 void AZ_list_containers(AZ_client *client, AZ_properties_callback properties,
                         AZ_complete_callback complete, void *arg);
 
@@ -149,8 +147,7 @@ void AZ_delete_blob(AZ_client *client, const char *container, const char *key,
                     AZ_complete_callback complete, void *arg);
 /* One directory level below prefix ("" or ending in "/"), delimiter "/". */
 void AZ_list_blobs(AZ_client *client, const char *container, const char *prefix,
-                   AZ_properties_callback properties, AZ_complete_callback complete,
-                   void *arg);
+                   AZ_properties_callback properties, AZ_complete_callback complete, void *arg);
 
 typedef struct AZ_put_options {
     const char *content_type;

@@ -54,7 +54,10 @@ void done(AZ_status status, AZ_error_details *details, void *arg)
         r->message = details->message;
 }
 
-int refresh(void *) { return 0; }
+int refresh(void *)
+{
+    return 0;
+}
 
 } // namespace
 
@@ -64,8 +67,9 @@ int main(int argc, char **argv)
     bool upload = argc == 7 && std::strcmp(argv[1], "upload") == 0;
     bool download = argc == 6 && std::strcmp(argv[1], "download") == 0;
     if (!token || (!upload && !download)) {
-        std::fprintf(stderr, "usage: OSTREL_BENCH_TOKEN=... %s upload|download ACCOUNT CA "
-                             "CONTAINER KEY [SIZE]\n",
+        std::fprintf(stderr,
+                     "usage: OSTREL_BENCH_TOKEN=... %s upload|download ACCOUNT CA "
+                     "CONTAINER KEY [SIZE]\n",
                      argv[0]);
         return 2;
     }

@@ -36,35 +36,34 @@ enum {
 extern OSTREL_I_AZURE_EXPORT ostrel_debug_handle_t ostrel_i_OSTREL_AZURE_debug_handle;
 extern OSTREL_I_AZURE_EXPORT const char *ostrel_i_azure_debug_level_names[17];
 
-void ostrel_i_OSTREL_AZURE_debug_printf(const char *fmt, ...)
-    __attribute__((format(printf, 1, 2)));
+void ostrel_i_OSTREL_AZURE_debug_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void ostrel_i_OSTREL_AZURE_debug_time_printf(const char *fmt, ...)
     __attribute__((format(printf, 1, 2)));
 void ostrel_i_OSTREL_AZURE_debug_fwrite(const void *buffer, size_t size, size_t count);
 
-#define OSTREL_I_AZURE_DEBUG_ENABLED(level)                                                     \
+#define OSTREL_I_AZURE_DEBUG_ENABLED(level)                                                        \
     ((ostrel_i_OSTREL_AZURE_debug_handle.levels & (uint32_t)(level)) != 0)
 
 /* One message at level from the calling function: a prefix write, then the
  * text write, each through the timestamped variant when asked for. */
-#define ostrel_i_azure_log(level, ...)                                                          \
-    do {                                                                                        \
-        if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                              \
-            bool ostrel_l_ts_ =                                                                 \
-                (ostrel_i_OSTREL_AZURE_debug_handle.timestamp_levels & (uint32_t)(level)) != 0; \
-            if (ostrel_l_ts_)                                                                   \
-                ostrel_i_OSTREL_AZURE_debug_time_printf(                                        \
-                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);        \
-            else                                                                                \
-                ostrel_i_OSTREL_AZURE_debug_printf(                                             \
-                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);        \
-            if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                          \
-                if (ostrel_l_ts_)                                                               \
-                    ostrel_i_OSTREL_AZURE_debug_time_printf(__VA_ARGS__);                       \
-                else                                                                            \
-                    ostrel_i_OSTREL_AZURE_debug_printf(__VA_ARGS__);                            \
-            }                                                                                   \
-        }                                                                                       \
+#define ostrel_i_azure_log(level, ...)                                                             \
+    do {                                                                                           \
+        if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                                 \
+            bool ostrel_l_ts_ =                                                                    \
+                (ostrel_i_OSTREL_AZURE_debug_handle.timestamp_levels & (uint32_t)(level)) != 0;    \
+            if (ostrel_l_ts_)                                                                      \
+                ostrel_i_OSTREL_AZURE_debug_time_printf(                                           \
+                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);           \
+            else                                                                                   \
+                ostrel_i_OSTREL_AZURE_debug_printf(                                                \
+                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);           \
+            if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                             \
+                if (ostrel_l_ts_)                                                                  \
+                    ostrel_i_OSTREL_AZURE_debug_time_printf(__VA_ARGS__);                          \
+                else                                                                               \
+                    ostrel_i_OSTREL_AZURE_debug_printf(__VA_ARGS__);                               \
+            }                                                                                      \
+        }                                                                                          \
     } while (0)
 
 #define ostrel_i_azure_trace_enter() ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "enter\n")
@@ -72,18 +71,17 @@ void ostrel_i_OSTREL_AZURE_debug_fwrite(const void *buffer, size_t size, size_t 
 
 /* The exit trace of a function returning a host result: success at TRACE,
  * failure at ERROR with the error's friendly text. */
-#define ostrel_i_azure_trace_result(result)                                                     \
-    do {                                                                                        \
-        ostrel_result_t ostrel_l_r_ = (result);                                                 \
-        if (ostrel_l_r_ == OSTREL_SUCCESS)                                                      \
-            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "result=OSTREL_SUCCESS\n");            \
-        else if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_ERROR)) {                      \
-            char *ostrel_l_msg_ = ostrel_error_print_friendly(ostrel_error_peek(ostrel_l_r_));  \
-            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_ERROR, "result=%#lx message=%s\n",            \
-                               (unsigned long)ostrel_l_r_,                                      \
-                               ostrel_l_msg_ ? ostrel_l_msg_ : "");                             \
-            free(ostrel_l_msg_);                                                                \
-        }                                                                                       \
+#define ostrel_i_azure_trace_result(result)                                                        \
+    do {                                                                                           \
+        ostrel_result_t ostrel_l_r_ = (result);                                                    \
+        if (ostrel_l_r_ == OSTREL_SUCCESS)                                                         \
+            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "result=OSTREL_SUCCESS\n");               \
+        else if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_ERROR)) {                         \
+            char *ostrel_l_msg_ = ostrel_error_print_friendly(ostrel_error_peek(ostrel_l_r_));     \
+            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_ERROR, "result=%#lx message=%s\n",               \
+                               (unsigned long)ostrel_l_r_, ostrel_l_msg_ ? ostrel_l_msg_ : "");    \
+            free(ostrel_l_msg_);                                                                   \
+        }                                                                                          \
     } while (0)
 
 /* ---- module ------------------------------------------------------------- */
@@ -319,8 +317,8 @@ void ostrel_i_azure_mime_types_destroy(void);
 typedef struct ostrel_i_az_checksum_s ostrel_i_az_checksum_t;
 
 ostrel_result_t ostrel_i_az_checksum_init(ostrel_i_az_checksum_t **checksum, size_t size);
-ostrel_result_t ostrel_i_az_checksum_update(ostrel_i_az_checksum_t *checksum,
-                                            const void *bytes, size_t count);
+ostrel_result_t ostrel_i_az_checksum_update(ostrel_i_az_checksum_t *checksum, const void *bytes,
+                                            size_t count);
 ostrel_result_t ostrel_i_az_checksum_finalize(ostrel_i_az_checksum_t *checksum);
 /* The 32 hex digits once finalized. */
 const char *ostrel_i_az_checksum_text(const ostrel_i_az_checksum_t *checksum);

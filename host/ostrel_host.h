@@ -263,10 +263,9 @@ typedef void (*ostrel_gfs_transfer_func_t)(ostrel_gfs_operation_t op,
                                            ostrel_gfs_transfer_info_t *transfer_info,
                                            void *user_arg);
 typedef void (*ostrel_gfs_command_func_t)(ostrel_gfs_operation_t op,
-                                          ostrel_gfs_command_info_t *command_info,
-                                          void *user_arg);
-typedef void (*ostrel_gfs_stat_func_t)(ostrel_gfs_operation_t op,
-                                       ostrel_gfs_stat_info_t *stat_info, void *user_arg);
+                                          ostrel_gfs_command_info_t *command_info, void *user_arg);
+typedef void (*ostrel_gfs_stat_func_t)(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat_info,
+                                       void *user_arg);
 typedef void (*ostrel_gfs_slot_func_t)(void);
 
 /* The storage interface table: descriptor flags and fourteen slots. */
@@ -295,33 +294,30 @@ typedef struct ostrel_gfs_storage_iface_s {
 
 /* Session. The text returned through data is the caller's to free (NULL when
  * the host has none for the key). Keys: "config", "creds", "renew-creds". */
-void ostrel_gridftp_server_get_config_data(ostrel_gfs_operation_t op, const char *key,
-                                           char **data);
-void ostrel_gridftp_server_finished_session_start(ostrel_gfs_operation_t op,
-                                                  ostrel_result_t result, void *session_arg,
-                                                  char *username, char *home_dir);
+void ostrel_gridftp_server_get_config_data(ostrel_gfs_operation_t op, const char *key, char **data);
+void ostrel_gridftp_server_finished_session_start(ostrel_gfs_operation_t op, ostrel_result_t result,
+                                                  void *session_arg, char *username,
+                                                  char *home_dir);
 
 /* Stat: any number of partial answers, then one final answer. */
 void ostrel_gridftp_server_finished_stat(ostrel_gfs_operation_t op, ostrel_result_t result,
                                          ostrel_gfs_stat_t *stat_array, int stat_count);
-void ostrel_gridftp_server_finished_stat_partial(ostrel_gfs_operation_t op,
-                                                 ostrel_result_t result,
+void ostrel_gridftp_server_finished_stat_partial(ostrel_gfs_operation_t op, ostrel_result_t result,
                                                  ostrel_gfs_stat_t *stat_array, int stat_count);
 
 /* Commands: exactly one finish per command; intermediate texts are progress. */
 void ostrel_gridftp_server_finished_command(ostrel_gfs_operation_t op, ostrel_result_t result,
                                             char *command_response);
-void ostrel_gridftp_server_intermediate_command(ostrel_gfs_operation_t op,
-                                                ostrel_result_t result, char *command_response);
-ostrel_result_t ostrel_gridftp_server_get_update_interval(ostrel_gfs_operation_t op,
-                                                          int *interval);
+void ostrel_gridftp_server_intermediate_command(ostrel_gfs_operation_t op, ostrel_result_t result,
+                                                char *command_response);
+ostrel_result_t ostrel_gridftp_server_get_update_interval(ostrel_gfs_operation_t op, int *interval);
 
 /* Transfers. Reads and writes complete later through callbacks on host threads. */
 typedef void (*ostrel_gfs_write_cb_t)(ostrel_gfs_operation_t op, ostrel_result_t result,
                                       unsigned char *buffer, size_t nbytes, void *user_arg);
 typedef void (*ostrel_gfs_read_cb_t)(ostrel_gfs_operation_t op, ostrel_result_t result,
-                                     unsigned char *buffer, size_t nbytes, int64_t offset,
-                                     bool eof, void *user_arg);
+                                     unsigned char *buffer, size_t nbytes, int64_t offset, bool eof,
+                                     void *user_arg);
 
 #define OSTREL_GFS_EVENT_TRANSFER_BEGIN 0x0001
 #define OSTREL_GFS_EVENT_TRANSFER_ABORT 0x0002
@@ -346,15 +342,12 @@ ostrel_result_t ostrel_gridftp_server_register_write(ostrel_gfs_operation_t op,
                                                      void *user_arg);
 ostrel_result_t ostrel_gridftp_server_register_read(ostrel_gfs_operation_t op,
                                                     unsigned char *buffer, size_t length,
-                                                    ostrel_gfs_read_cb_t callback,
-                                                    void *user_arg);
+                                                    ostrel_gfs_read_cb_t callback, void *user_arg);
 void ostrel_gridftp_server_update_bytes_recvd(ostrel_gfs_operation_t op, int64_t offset,
                                               int64_t length);
 /* 0 and the client-supplied time, or non-zero when the client gave none. */
-int ostrel_gridftp_server_get_recv_modification_time(ostrel_gfs_operation_t op,
-                                                     time_t *modtime);
-void ostrel_gridftp_server_finished_transfer(ostrel_gfs_operation_t op,
-                                             ostrel_result_t result);
+int ostrel_gridftp_server_get_recv_modification_time(ostrel_gfs_operation_t op, time_t *modtime);
+void ostrel_gridftp_server_finished_transfer(ostrel_gfs_operation_t op, ostrel_result_t result);
 
 #ifdef __cplusplus
 }

@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-namespace ostrel_host {
+namespace ostrel_host
+{
 
 /* What a failed result means to a user; ok when the result was success. */
 struct error_info {
@@ -65,7 +66,7 @@ using document_source = std::function<std::optional<std::string>(const std::stri
 
 struct session_options {
     document_source documents;
-    int update_interval = 0;  /* seconds between checksum progress replies; 0: none */
+    int update_interval = 0;    /* seconds between checksum progress replies; 0: none */
     size_t block_size = 262144; /* data channel block size */
 };
 
@@ -82,8 +83,8 @@ struct stat_result {
 
 struct command_result {
     error_info error;
-    std::string response;                   /* the reply text (a checksum), may be empty */
-    std::vector<std::string> intermediate;  /* progress replies, in order */
+    std::string response;                  /* the reply text (a checksum), may be empty */
+    std::vector<std::string> intermediate; /* progress replies, in order */
 };
 
 /* One client session against a storage interface. Every call waits for the
