@@ -124,4 +124,33 @@ TEST_F(session_itest, debug_log_traces_without_the_token)
     EXPECT_EQ(log.str().find(token), std::string::npos);
 }
 
+// The emulator refuses an expired token, so these operations succeed only
+// because the plug-in renews it through "renew-creds" first.
+TEST_F(session_itest, expired_token_is_renewed_before_the_next_operation)
+{
+    ASSERT_NO_FATAL_FAILURE(load());
+    int renewals = 0;
+    ostrel_host::session_options o;
+    std::string cfg = config();
+    o.documents = [&](const std::string &key) -> std::optional<std::string> {
+        if (key == "config")
+            return cfg;
+        if (key == "creds")
+            return ostrel_test::mint_creds(-60);
+        renewals++;
+        return ostrel_test::mint_creds(3600);
+    };
+    ostrel_host::session session(dsi, o);
+    ASSERT_TRUE(session.start().ok);
+    std::string container = "/" + ostrel_test::unique_name("renew");
+    ostrel_gfs_command_info_t mkdir = {};
+    mkdir.command = OSTREL_GFS_CMD_MKD;
+    mkdir.pathname = (char *)container.c_str();
+    ostrel_host::command_result made = session.command(mkdir);
+    EXPECT_TRUE(made.error.ok) << made.error.text;
+    ostrel_host::stat_result found = session.stat(container, true);
+    EXPECT_TRUE(found.error.ok) << found.error.text;
+    EXPECT_EQ(renewals, 1);
+}
+
 } // namespace
