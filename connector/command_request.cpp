@@ -72,7 +72,6 @@ void ostrel_i_azure_command_request_start(const ostrel_i_azure_command_t *comman
                                           void *user_arg)
 {
     ostrel_i_azure_command_request_t *request = NULL;
-    ostrel_thread_t thread;
     ostrel_result_t result;
 
     ostrel_i_azure_trace_enter();
@@ -87,12 +86,10 @@ void ostrel_i_azure_command_request_start(const ostrel_i_azure_command_t *comman
     if (result != OSTREL_SUCCESS)
         goto finish;
 
-    if (ostrel_thread_create(&thread, NULL, ostrel_l_azure_command_request_thread, request) != 0) {
-        result = ostrel_error_put(ostrel_error_construct_error(NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN,
-                                                               command->name, __func__, __LINE__,
-                                                               "%s", "ostrel_thread_create"));
+    result = ostrel_i_azure_worker_start(command->name, __func__,
+                                         ostrel_l_azure_command_request_thread, request);
+    if (result != OSTREL_SUCCESS)
         goto finish;
-    }
     ostrel_i_azure_trace_exit();
     return;
 

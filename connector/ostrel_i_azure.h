@@ -181,6 +181,12 @@ typedef struct ostrel_i_azure_attempt_s {
 
 void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt);
 
+/* Starts the detached worker that owns request from then on. On failure the
+ * request stays the caller's and the result is the put "ostrel_thread_create"
+ * error, attributed to source and func. */
+ostrel_result_t ostrel_i_azure_worker_start(const char *source, const char *func,
+                                            void *(*worker)(void *), void *request);
+
 /* ---- command requests ---------------------------------------------------- */
 
 typedef struct ostrel_i_azure_command_request_s ostrel_i_azure_command_request_t;

@@ -261,7 +261,6 @@ void ostrel_i_azure_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat
 {
     ostrel_i_azure_handle_t *handle = (ostrel_i_azure_handle_t *)user_arg;
     ostrel_i_azure_stat_request_t *request;
-    ostrel_thread_t thread;
     ostrel_result_t result;
 
     ostrel_i_azure_trace_enter();
@@ -299,12 +298,10 @@ void ostrel_i_azure_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat
         }
     }
 
-    if (ostrel_thread_create(&thread, NULL, ostrel_l_azure_stat_thread, request) != 0) {
+    result = ostrel_i_azure_worker_start("stat", __func__, ostrel_l_azure_stat_thread, request);
+    if (result != OSTREL_SUCCESS) {
         free(request);
-        ostrel_l_azure_stat_refuse(
-            op, ostrel_error_put(ostrel_error_construct_error(
-                    NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "stat", "ostrel_i_azure_stat", __LINE__,
-                    "%s", "ostrel_thread_create")));
+        ostrel_l_azure_stat_refuse(op, result);
         return;
     }
     ostrel_i_azure_trace_exit();
