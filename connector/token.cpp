@@ -15,6 +15,7 @@
  * a token, because the storage client cannot run with a null one.
  */
 #include "connector/ostrel_i_azure.h"
+#include "connector/token_time.h"
 
 #include <errno.h>
 #include <jansson.h>
@@ -40,32 +41,13 @@ ostrel_result_t ostrel_i_azure_parse_date(const char *text, time_t *seconds)
 {
     ostrel_i_azure_trace_enter();
 
-    struct tm when;
-    int offset_hours = 0;
-    int offset_minutes = 0;
-    memset(&when, 0, sizeof(when));
-    int count = sscanf(text, "%4d-%2d-%2dT%2d:%2d:%2d.%*6d%3d:%2d", &when.tm_year, &when.tm_mon,
-                       &when.tm_mday, &when.tm_hour, &when.tm_min, &when.tm_sec, &offset_hours,
-                       &offset_minutes);
-    if (count != 8) {
+    if (!ostrel_i_azure_token_time(text, seconds)) {
         char message[256];
         snprintf(message, sizeof(message), "Error parsing time string: %s\n", text);
         ostrel_result_t result = ostrel_l_azure_token_error("ostrel_i_azure_parse_date", message);
         ostrel_i_azure_trace_result(result);
         return result;
     }
-
-    when.tm_mon -= 1;
-    when.tm_year -= 1900;
-    /* The sign belongs to the whole offset: "-00:30" is thirty minutes behind
-     * UTC although its hour field scans as zero. */
-    const char *time_part = strchr(text, 'T');
-    const char *sign = time_part != NULL ? strpbrk(time_part, "+-") : NULL;
-    int direction = (sign != NULL && *sign == '-') ? -1 : 1;
-    when.tm_hour -= offset_hours;
-    when.tm_min -= direction * offset_minutes;
-    *seconds = timegm(&when);
-
     ostrel_i_azure_trace_result(OSTREL_SUCCESS);
     return OSTREL_SUCCESS;
 }

@@ -1,6 +1,8 @@
 /* check: what a session was started with, without showing the token. */
 #include "tools/cli.h"
 
+#include "connector/token_time.h"
+
 #include <ctime>
 #include <jansson.h>
 #include <memory>
@@ -27,21 +29,13 @@ std::string member_text(json_t *obj, const char *key)
     return text ? text : "";
 }
 
-/* The credential timestamp, e.g. 2026-12-06T12:00:00.000000+00:00, as UTC seconds. */
+/* The credential timestamp as UTC seconds, read as the plug-in reads it. */
 std::optional<int64_t> expiry_seconds(const std::string &text)
 {
-    struct tm t = {};
-    int off_hours = 0, off_minutes = 0;
-    int n = sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%*6d%3d:%2d", &t.tm_year, &t.tm_mon,
-                   &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec, &off_hours, &off_minutes);
-    if (n != 8)
+    time_t seconds;
+    if (!ostrel_i_azure_token_time(text.c_str(), &seconds))
         return std::nullopt;
-    t.tm_year -= 1900;
-    t.tm_mon -= 1;
-    int sign = off_hours >= 0 ? 1 : -1;
-    t.tm_hour -= off_hours;
-    t.tm_min -= sign * off_minutes;
-    return (int64_t)timegm(&t);
+    return (int64_t)seconds;
 }
 
 std::string duration_text(int64_t seconds)
