@@ -23,6 +23,7 @@ enum {
     AZ_OK = 0,
     AZ_InternalError = 1,
     AZ_OutOfMemory = 2,
+    AZ_FailedToInitializeRequest = 11,
     AZ_XmlParseFailure = 30,
     AZ_FailedToConnect = 43,
     AZ_ConnectionFailed = 45,
@@ -91,10 +92,17 @@ typedef struct AZ_client_options {
 } AZ_client_options;
 
 AZ_status AZ_initialize(void);
+
+/* NULL when key can name a blob in a request, else a constant text saying why not: a "." or
+ * ".." segment would be resolved away on the way and reach another blob or container. */
+const char *AZ_key_error(const char *key);
+/* NULL when account ("name" or "name:endpoint") is usable, else a constant text saying why
+ * not. The name has 3 to 24 lower-case letters and digits, as the service allows. */
+const char *AZ_account_error(const char *account);
 void AZ_deinitialize(void);
 
 /* account: "name" or "name:host[:port][/path]". account and token must not
- * be NULL. */
+ * be NULL; an account that AZ_account_error() refuses gives FailedToInitializeRequest. */
 AZ_status AZ_init_client(const char *account, const char *token, bool adls,
                          AZ_token_refresh_callback refresh, void *refresh_arg, AZ_client **client);
 /* As AZ_init_client(), with options (may be NULL). */

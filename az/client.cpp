@@ -15,6 +15,10 @@ static AZ_status ostrel_l_az_client_create(const char *account, const char *toke
 {
     ostrel_az::require(account, "account");
     ostrel_az::require(token, "token");
+    // A malformed account would send the token to whatever host it spells.
+    if (AZ_account_error(account) != nullptr) {
+        return AZ_FailedToInitializeRequest;
+    }
 
     // "name" or "name:endpoint"; a second colon belongs to the endpoint (a port).
     std::string text(account);
