@@ -270,6 +270,10 @@ AZ_status AZ_status_from_code_name(const char *code_name)
     if (code_name == nullptr) {
         return AZ_ErrorUnknown;
     }
+    // The service's code for a failed access condition is not among the names.
+    if (strcmp(code_name, "ConditionNotMet") == 0) {
+        return AZ_ErrorPreconditionFailed;
+    }
     for (AZ_status s = ostrel_l_az_first_service_code; s <= ostrel_l_az_last_service_code; s++) {
         if (strcmp(ostrel_l_az_status_names[s] + ostrel_l_az_error_prefix_length, code_name) == 0) {
             return s;

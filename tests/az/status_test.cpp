@@ -50,6 +50,8 @@ TEST(status_from_code_name, exact_match_only)
         {"AccessDenied", 119},
         {"InvalidRange", 148},
         {"QuotaExceeded", 195},
+        {"ConditionNotMet", 179},
+        {"conditionnotmet", 196},
         {"blobnotfound", 196},
         {"ErrorBlobNotFound", 196},
         {"", 196},
