@@ -152,13 +152,90 @@ TEST_F(blob_itest, data_lake_session_deletes_non_recursively)
     ostrel_test::fault_proxy proxy(emu);
     auto adls = make_client(proxy.endpoint(), true);
     proxy.add_rule(R"({"method":"DELETE","times":1,"respond":{"status":200}})");
-    recorder del;
-    AZ_delete_blob(adls.get(), container.c_str(), "dir/file", record_complete, &del);
-    EXPECT_EQ(del.status, AZ_OK);
+    AZ_blob_options pinned = {"\"0x8D1\"", false, nullptr};
+    EXPECT_EQ(delete_blob(adls.get(), container, "dir/file", &pinned).status, AZ_OK);
     auto sent = requests_matching(proxy, "DELETE", "/dir/file");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_NE(sent[0].target.find("recursive=false"), std::string::npos);
     EXPECT_EQ(sent[0].header("x-ms-delete-snapshots"), "include");
+    EXPECT_EQ(sent[0].header("If-Match"), "\"0x8D1\"");
+}
+
+// Each conditional call acts on the version it names or on nothing, and the blob's state is
+// read back directly afterwards.
+TEST_F(blob_itest, put_only_where_no_blob_is)
+{
+    time_t before = time(nullptr);
+    AZ_blob_options absent = {nullptr, true, nullptr};
+    auto fresh = put_text_ex(client.get(), container, "fresh", "hello", absent);
+    EXPECT_EQ(fresh.status, AZ_OK) << fresh.message;
+    ASSERT_EQ(fresh.versions.size(), 1u);
+    entry stored = fresh.versions[0];
+    entry head = head_entry(client.get(), container, "fresh");
+    EXPECT_EQ(stored.name, "fresh");
+    EXPECT_EQ(stored.size, 5u);
+    ASSERT_TRUE(stored.has_etag);
+    EXPECT_EQ(stored.etag, head.etag);
+    EXPECT_EQ(stored.etag.front(), '"');
+    EXPECT_GE(stored.last_modified, static_cast<int64_t>(before) - 2);
+    EXPECT_EQ(stored.last_modified, head.last_modified);
+
+    // Make directory's case: a folder marker must not replace a file of that name.
+    put_text(client.get(), container, "taken", "file content");
+    auto marker =
+        put_text_ex(client.get(), container, "taken", "", absent, {{"hdi_isfolder", "true"}});
+    EXPECT_EQ(marker.status, 49u); // ErrorBlobAlreadyExists
+    EXPECT_EQ(marker.code, "409");
+    EXPECT_TRUE(marker.versions.empty());
+    EXPECT_EQ(get_blob(client.get(), container, "taken").data, "file content");
+    EXPECT_FALSE(head_entry(client.get(), container, "taken").folder_marker);
+}
+
+TEST_F(blob_itest, read_only_the_named_version)
+{
+    put_text(client.get(), container, "v", "0123456789");
+    std::string first = head_entry(client.get(), container, "v").etag;
+
+    auto part = get_blob(client.get(), container, "v", 2, 3, first.c_str());
+    EXPECT_EQ(part.status, AZ_OK) << part.message;
+    EXPECT_EQ(part.data, "234");
+    ASSERT_EQ(part.versions.size(), 1u);
+    EXPECT_EQ(part.versions[0].etag, first);
+    EXPECT_EQ(part.versions[0].size, 10u);
+    auto whole = get_blob(client.get(), container, "v");
+    ASSERT_EQ(whole.versions.size(), 1u);
+    EXPECT_EQ(whole.versions[0].size, 10u);
+    EXPECT_EQ(whole.versions[0].etag, first);
+
+    put_text(client.get(), container, "v", "rewritten");
+    auto stale = get_blob(client.get(), container, "v", 0, 4, first.c_str());
+    EXPECT_EQ(stale.status, AZ_ErrorPreconditionFailed);
+    EXPECT_EQ(stale.code, "412");
+    EXPECT_EQ(stale.chunks, 0);
+    EXPECT_TRUE(stale.versions.empty());
+}
+
+TEST_F(blob_itest, delete_only_the_named_version)
+{
+    put_text(client.get(), container, "d", "old");
+    AZ_blob_options stale = {nullptr, false, nullptr};
+    std::string first = head_entry(client.get(), container, "d").etag;
+    stale.if_match = first.c_str();
+    put_text(client.get(), container, "d", "new");
+
+    auto refused = delete_blob(client.get(), container, "d", &stale);
+    EXPECT_EQ(refused.status, AZ_ErrorPreconditionFailed);
+    EXPECT_EQ(get_blob(client.get(), container, "d").data, "new");
+
+    // A condition a delete cannot mean is refused before anything is sent.
+    AZ_blob_options absent = {nullptr, true, nullptr};
+    EXPECT_EQ(delete_blob(client.get(), container, "d", &absent).status, AZ_InternalError);
+    EXPECT_EQ(get_blob(client.get(), container, "d").data, "new");
+
+    std::string current = head_entry(client.get(), container, "d").etag;
+    AZ_blob_options fresh = {current.c_str(), false, nullptr};
+    EXPECT_EQ(delete_blob(client.get(), container, "d", &fresh).status, AZ_OK);
+    EXPECT_EQ(head_blob(client.get(), container, "d").status, AZ_HttpErrorNotFound);
 }
 
 // The service refuses a range at the end with 416; the caller learns the range and the

@@ -45,21 +45,35 @@ inline recorder create_container(AZ_client *c, const std::string &name)
     return r;
 }
 
-inline recorder put_text(AZ_client *c, const std::string &container, const std::string &key,
-                         const std::string &text,
-                         std::vector<std::pair<std::string, std::string>> metadata = {})
+using metadata_pairs = std::vector<std::pair<std::string, std::string>>;
+
+// Versions go to recorder::versions when `blob_options` names no callback of its own.
+inline recorder put_text_ex(AZ_client *c, const std::string &container, const std::string &key,
+                            const std::string &text, AZ_blob_options blob_options,
+                            const metadata_pairs &metadata = {})
 {
     std::vector<AZ_name_value> pairs;
     for (const auto &m : metadata) {
         pairs.push_back({m.first.c_str(), m.second.c_str()});
     }
     AZ_put_options options = {nullptr, static_cast<int32_t>(pairs.size()), pairs.data()};
+    if (blob_options.version == nullptr) {
+        blob_options.version = record_version;
+    }
     recorder r;
     r.upload = text;
-    AZ_put_blob(c, container.c_str(), key.c_str(), text.size(), &options, supply_data,
-                record_complete, &r);
-    EXPECT_EQ(r.status, AZ_OK) << key << ": " << r.message;
+    AZ_put_blob_ex(c, container.c_str(), key.c_str(), text.size(), &options, &blob_options,
+                   supply_data, record_complete, &r);
     EXPECT_EQ(r.completions, 1);
+    EXPECT_EQ(r.entries_after_completion, 0);
+    return r;
+}
+
+inline recorder put_text(AZ_client *c, const std::string &container, const std::string &key,
+                         const std::string &text, const metadata_pairs &metadata = {})
+{
+    recorder r = put_text_ex(c, container, key, text, {}, metadata);
+    EXPECT_EQ(r.status, AZ_OK) << key << ": " << r.message;
     return r;
 }
 
@@ -81,10 +95,22 @@ inline entry head_entry(AZ_client *c, const std::string &container, const std::s
 }
 
 inline recorder get_blob(AZ_client *c, const std::string &container, const std::string &key,
-                         uint64_t offset = 0, uint64_t size = 0)
+                         uint64_t offset = 0, uint64_t size = 0, const char *if_match = nullptr)
+{
+    AZ_blob_options options = {if_match, false, record_version};
+    recorder r;
+    AZ_get_blob_ex(c, container.c_str(), key.c_str(), offset, size, &options, record_data,
+                   record_complete, &r);
+    EXPECT_EQ(r.completions, 1);
+    EXPECT_EQ(r.entries_after_completion, 0);
+    return r;
+}
+
+inline recorder delete_blob(AZ_client *c, const std::string &container, const std::string &key,
+                            const AZ_blob_options *options = nullptr)
 {
     recorder r;
-    AZ_get_blob(c, container.c_str(), key.c_str(), offset, size, record_data, record_complete, &r);
+    AZ_delete_blob_ex(c, container.c_str(), key.c_str(), options, record_complete, &r);
     EXPECT_EQ(r.completions, 1);
     return r;
 }

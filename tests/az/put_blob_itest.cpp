@@ -129,12 +129,6 @@ class put_blob_itest : public ::testing::Test
         proxy.clear_log();
     }
 
-    void delete_blob(const std::string &key)
-    {
-        recorder r;
-        AZ_delete_blob(client.get(), container.c_str(), key.c_str(), record_complete, &r);
-    }
-
     recorder put_pattern(const std::string &key, uint64_t size, pattern_source &source,
                          const AZ_put_options *options)
     {
@@ -212,7 +206,7 @@ TEST_F(put_blob_itest, a_byte_above_the_limit_makes_two_blocks)
     EXPECT_EQ(check.status, AZ_OK);
     EXPECT_EQ(check.offset, size);
     EXPECT_EQ(check.mismatches, 0u);
-    delete_blob("big");
+    delete_blob(client.get(), container, "big");
 }
 
 TEST_F(put_blob_itest, failed_second_block_commits_nothing)
@@ -245,7 +239,7 @@ TEST_F(put_blob_itest, exactly_the_limit_goes_in_one_request)
     EXPECT_EQ(sent[0].body_size, one_request_limit);
     EXPECT_EQ(sent[0].header("x-ms-blob-type"), "BlockBlob");
     EXPECT_FALSE(has_meta_header(sent[0]));
-    delete_blob("limit");
+    delete_blob(client.get(), container, "limit");
 }
 
 TEST_F(put_blob_itest, empty_folder_marker)
@@ -334,6 +328,35 @@ TEST_F(put_blob_itest, source_ending_early_in_a_block_commits_nothing)
     EXPECT_EQ(refresh.calls, 1);
     EXPECT_TRUE(requests_matching(proxy, "PUT", "comp=blocklist").empty());
     EXPECT_TRUE(get_blob(client.get(), container, "keep").data == "old content");
+}
+
+// Blocks are staged unconditionally; the commit carries the condition and its answer names
+// the version stored. The proxy stands in for the service, so no 128 MiB is kept.
+TEST_F(put_blob_itest, block_upload_puts_the_condition_on_the_commit)
+{
+    proxy.add_rule(R"({"method":"PUT","path":"comp=block$","respond":{"status":201}})");
+    proxy.add_rule(R"({"method":"PUT","path":"comp=blocklist","times":1,"respond":{"status":201,)"
+                   R"("headers":{"ETag":"\"0x8DC0\"",)"
+                   R"("Last-Modified":"Sun, 06 Nov 1994 08:49:37 GMT"}}})");
+    failing_source source;
+    source.fail_on_call = 0;
+    AZ_blob_options absent = {nullptr, true, record_version};
+    AZ_put_blob_ex(client.get(), container.c_str(), "new", one_request_limit + 1, nullptr, &absent,
+                   failing_supply, record_complete, static_cast<recorder *>(&source));
+    const recorder &r = source;
+    ASSERT_EQ(r.status, AZ_OK) << r.message;
+    ASSERT_EQ(r.versions.size(), 1u);
+    EXPECT_EQ(r.versions[0].name, "new");
+    EXPECT_EQ(r.versions[0].etag, "\"0x8DC0\"");
+    EXPECT_EQ(r.versions[0].size, one_request_limit + 1);
+    EXPECT_EQ(r.versions[0].last_modified, 784111777);
+    auto sent = requests_matching(proxy, "PUT", "/new?");
+    ASSERT_EQ(sent.size(), 3u);
+    for (const auto &request : sent) {
+        bool commit = request.target.find("comp=blocklist") != std::string::npos;
+        EXPECT_EQ(request.header("If-None-Match"), commit ? "*" : "") << request.target;
+    }
+    EXPECT_NE(sent[2].target.find("comp=blocklist"), std::string::npos);
 }
 
 } // namespace

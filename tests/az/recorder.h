@@ -21,11 +21,15 @@ struct entry {
     std::string md5;
     bool is_directory = false;
     std::vector<std::pair<std::string, std::string>> metadata;
+    bool has_etag = false;
+    std::string etag;
+    bool folder_marker = false;
 };
 
 // Everything one AZ_ call reported, in order.
 struct recorder {
     std::vector<entry> entries;
+    std::vector<entry> versions; // version reports of the _ex calls
     int completions = 0;
     int entries_after_completion = 0;
     AZ_status status = 9999;
@@ -40,12 +44,8 @@ struct recorder {
     size_t upload_offset = 0;
 };
 
-inline int record_properties(AZ_properties *p, void *arg)
+inline entry entry_of(const AZ_properties *p)
 {
-    auto *r = static_cast<recorder *>(arg);
-    if (r->completions > 0) {
-        r->entries_after_completion++;
-    }
     entry e;
     e.name = p->name;
     e.size = p->size;
@@ -56,8 +56,31 @@ inline int record_properties(AZ_properties *p, void *arg)
     for (int32_t i = 0; i < p->metadata_count; i++) {
         e.metadata.emplace_back(p->metadata[i].name, p->metadata[i].value);
     }
-    r->entries.push_back(e);
+    e.has_etag = p->etag != nullptr;
+    e.etag = p->etag ? p->etag : "";
+    e.folder_marker = p->folder_marker;
+    return e;
+}
+
+// Appends to `list`; counts reports that came after the completion.
+inline int record_into(std::vector<entry> recorder::*list, const AZ_properties *p, void *arg)
+{
+    auto *r = static_cast<recorder *>(arg);
+    if (r->completions > 0) {
+        r->entries_after_completion++;
+    }
+    (r->*list).push_back(entry_of(p));
     return 0;
+}
+
+inline int record_properties(AZ_properties *p, void *arg)
+{
+    return record_into(&recorder::entries, p, arg);
+}
+
+inline int record_version(AZ_properties *p, void *arg)
+{
+    return record_into(&recorder::versions, p, arg);
 }
 
 inline void record_complete(AZ_status status, AZ_error_details *d, void *arg)
