@@ -45,7 +45,11 @@ void AZ_get_blob_ex(AZ_client *client, const char *container, const char *key, u
             result.set_local(AZ_AbortedByCallback, "the data callback did not accept the data");
             return;
         }
-        if (result.take_outcome(outcome)) {
+        if (!result.take_outcome(outcome)) {
+            return;
+        }
+        ostrel_az::check_version_read(options, version, result);
+        if (result.ok()) {
             ostrel_az::report_version(options, key, version, arg);
         }
     });

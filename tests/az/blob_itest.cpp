@@ -215,6 +215,23 @@ TEST_F(blob_itest, read_only_the_named_version)
     EXPECT_TRUE(stale.versions.empty());
 }
 
+// Something between us and the service may drop the condition or let a hostile one through.
+TEST_F(blob_itest, named_version_is_checked_not_trusted)
+{
+    ostrel_test::fault_proxy proxy(emu);
+    auto via = make_client(proxy.endpoint());
+    proxy.add_rule(R"({"method":"GET","path":"/lied$","respond":{"status":200,)"
+                   R"("headers":{"ETag":"\"0x2\""},"body":"abc"}})");
+    auto other = get_blob(via.get(), container, "lied", 0, 0, "\"0x1\"");
+    EXPECT_EQ(other.status, AZ_ErrorPreconditionFailed);
+    EXPECT_TRUE(other.versions.empty());
+
+    proxy.clear_log();
+    auto injected = get_blob(via.get(), container, "lied", 0, 0, "\"0x1\"\r\nx-ms-meta-a: b");
+    EXPECT_EQ(injected.status, AZ_InternalError);
+    EXPECT_TRUE(proxy.requests().empty());
+}
+
 TEST_F(blob_itest, delete_only_the_named_version)
 {
     put_text(client.get(), container, "d", "old");
