@@ -124,7 +124,7 @@ typedef struct AZ_properties {
     int32_t metadata_count;
     AZ_name_value *metadata;
     const char *etag;   /* the blob's ETag with its quotes, or NULL (containers, prefixes) */
-    bool folder_marker; /* the blob's metadata says hdi_isfolder=true */
+    bool folder_marker; /* a blob whose metadata says hdi_isfolder=true, in any case */
 } AZ_properties;
 
 typedef void (*AZ_complete_callback)(AZ_status status, AZ_error_details *details, void *arg);

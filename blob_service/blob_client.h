@@ -47,9 +47,8 @@ class blob_client
     std::future<storage_outcome<blob_property>> get_blob_properties(const std::string &container,
                                                                     const std::string &blob);
 
-    // The calls below that take `conditions` send them (on the commit, for a block upload);
-    // those that take `version` fill it, on success, from the answer that read or stored the
-    // blob.
+    // The calls below that take `conditions` send them with their request; those that take
+    // `version` fill it, on success, from the answer that read or stored the blob.
 
     // Writes bytes [offset, offset + size) to `os`; size 0 reads to the end of the blob. An
     // interrupted body is continued from the first byte not yet written, from the same blob
