@@ -76,10 +76,7 @@ TEST_F(fresh_home, ConfigurationComesFromOptionVariableOrDefault)
 
     std::string dir = home + "/xdg/ostrel-azure";
     ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
-    FILE *f = fopen((dir + "/config.json").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fputs(ostrel_cli_test::unreachable_config().c_str(), f);
-    fclose(f);
+    std::ofstream(dir + "/config.json") << ostrel_cli_test::unreachable_config();
     env.push_back({"XDG_CONFIG_HOME", home + "/xdg"});
     r = cli({"check"});
     EXPECT_NE(r.out.find("config:        " + dir + "/config.json\n"), std::string::npos)

@@ -35,9 +35,10 @@ TEST(Arguments, UsageErrors)
 {
     for (const char *line :
          {"", "frobnicate", "stat", "stat /a /b", "--nope stat /x", "--config",
-          "--update-interval -1 ls", "--token-timeout 0 ls", "--token-timeout soon ls",
-          "--creds a --token-command b check", "mkdir --json /x", "cksum --offset -1 /x",
-          "cksum --length -2 /x", "cksum --offset 12k /x", "check extra", "ls -x", "help nosuch"})
+          "--update-interval -1 ls", "--update-interval 4294967297 ls", "--token-timeout 0 ls",
+          "--token-timeout soon ls", "--creds a --token-command b check", "mkdir --json /x",
+          "cksum --offset -1 /x", "cksum --length -2 /x", "cksum --offset 12k /x", "check extra",
+          "ls -x", "help nosuch"})
         EXPECT_THROW(parse(line), usage_error) << line;
 }
 
