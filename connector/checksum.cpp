@@ -128,16 +128,6 @@ static ostrel_result_t ostrel_l_azure_checksum_not_blob(const char *path)
         NULL, error, 550, "IS_A_DIRECTORY", "GridFTP-Path: \"%s\"", path ? path : ""));
 }
 
-static void ostrel_l_azure_checksum_finish(ostrel_gfs_operation_t op, ostrel_result_t result,
-                                           char *checksum,
-                                           ostrel_i_azure_command_request_t *request)
-{
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
-                       "finished_command: op=%p result=%#lx checksum=%.*s\n", (void *)op,
-                       (unsigned long)result, 32, checksum ? checksum : "");
-    ostrel_i_azure_command_request_finish(op, result, checksum, request);
-}
-
 /* Only a digest of the whole blob may come from its properties or the cache. */
 static bool ostrel_l_azure_checksum_whole(const ostrel_l_azure_checksum_state_t *state)
 {
@@ -208,8 +198,11 @@ static int32_t ostrel_l_azure_checksum_data(int32_t count, const unsigned char *
         state->stopped = true;
         return 0;
     }
-    state->digest_result = ostrel_i_az_checksum_update(state->md5, data, (size_t)count);
-    if (state->digest_result != OSTREL_SUCCESS) {
+    ostrel_result_t update = ostrel_i_az_checksum_update(state->md5, data, (size_t)count);
+    if (update != OSTREL_SUCCESS) {
+        ostrel_object_free(ostrel_error_get(update));
+        state->digest_result = ostrel_l_az_checksum_error("ostrel_l_azure_checksum_data", __LINE__,
+                                                          "MD5_Update error");
         state->stopped = true;
         return 0;
     }
@@ -263,8 +256,8 @@ static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_s
 {
     ostrel_result_t result;
 
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "op=%p no_md5_metadata_available\n",
-                       (void *)state->request.op);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_DEBUG, state->request.command->worker,
+                            "op=%p no_md5_metadata_available\n", (void *)state->request.op);
     result = ostrel_l_azure_checksum_range(state);
     if (result != OSTREL_SUCCESS)
         return result;
@@ -324,6 +317,9 @@ static char *ostrel_l_azure_checksum_run(ostrel_i_azure_command_request_t *reque
     /* the request is freed as a plain record */
     ostrel_l_azure_checksum_digest_reset(state);
     request->result = result;
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->worker,
+                            "finished_command: op=%p result=%#lx checksum=%.*s\n",
+                            (void *)request->op, (unsigned long)result, 32, state->checksum);
     return state->checksum[0] != '\0' ? state->checksum : NULL;
 }
 
@@ -335,17 +331,22 @@ ostrel_l_azure_checksum_prepare(ostrel_i_azure_command_request_t *request,
     ostrel_result_t result;
     int interval = 0;
 
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
-                       "checksum: op=%p pathname=%s alg=%s offset=%ld length=%ld\n",
-                       (void *)request->op, command_info->pathname,
-                       command_info->cksm_alg ? command_info->cksm_alg : "",
-                       (long)command_info->cksm_offset, (long)command_info->cksm_length);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->entry,
+                            "checksum: op=%p pathname=%s alg=%s offset=%ld length=%ld\n",
+                            (void *)request->op, command_info->pathname,
+                            command_info->cksm_alg ? command_info->cksm_alg : "",
+                            (long)command_info->cksm_offset, (long)command_info->cksm_length);
 
-    if (command_info->cksm_alg == NULL || strcasecmp(command_info->cksm_alg, "md5") != 0)
-        return ostrel_error_put(ostrel_error_construct_error(
+    if (command_info->cksm_alg == NULL || strcasecmp(command_info->cksm_alg, "md5") != 0) {
+        result = ostrel_error_put(ostrel_error_construct_error(
             NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_i_azure_checksum", __LINE__,
             "Unknown checksum algorithm \"%s\"",
             command_info->cksm_alg ? command_info->cksm_alg : ""));
+        ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->entry,
+                                "finished_command: op=%p result=%#lx\n", (void *)request->op,
+                                (unsigned long)result);
+        return result;
+    }
     if (command_info->cksm_offset < 0 || command_info->cksm_length < -1)
         return ostrel_i_azure_system_error("checksum", EINVAL);
     state->offset = command_info->cksm_offset;
@@ -365,11 +366,12 @@ ostrel_l_azure_checksum_prepare(ostrel_i_azure_command_request_t *request,
 
 static const ostrel_i_azure_command_t ostrel_l_azure_checksum_command = {
     "checksum",                              /* name */
+    "ostrel_i_azure_checksum",               /* entry */
+    "ostrel_l_azure_checksum_thread",        /* worker */
+    true,                                    /* thread_system_error */
     sizeof(ostrel_l_azure_checksum_state_t), /* size */
-    false,                                   /* missing_ok */
     ostrel_l_azure_checksum_prepare,         /* prepare */
     ostrel_l_azure_checksum_run,             /* run */
-    ostrel_l_azure_checksum_finish,          /* finish: logs the reply too */
 };
 
 void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,

@@ -42,17 +42,6 @@ ostrel_l_azure_command_request_create(const ostrel_i_azure_command_t *command,
     return OSTREL_SUCCESS;
 }
 
-static void ostrel_l_azure_command_request_end(const ostrel_i_azure_command_t *command,
-                                               ostrel_gfs_operation_t op, ostrel_result_t result,
-                                               char *reply,
-                                               ostrel_i_azure_command_request_t *request)
-{
-    if (command->finish != NULL)
-        command->finish(op, result, reply, request);
-    else
-        ostrel_i_azure_command_request_finish(op, result, reply, request);
-}
-
 /* The worker owns request: nothing else touches it once this runs. */
 static void *ostrel_l_azure_command_request_thread(void *arg)
 {
@@ -61,8 +50,7 @@ static void *ostrel_l_azure_command_request_thread(void *arg)
 
     ostrel_i_azure_trace_enter();
     reply = request->command->run(request);
-    ostrel_l_azure_command_request_end(request->command, request->op, request->result, reply,
-                                       request);
+    ostrel_i_azure_command_request_finish(request->op, request->result, reply, request);
     return NULL;
 }
 
@@ -86,15 +74,16 @@ void ostrel_i_azure_command_request_start(const ostrel_i_azure_command_t *comman
     if (result != OSTREL_SUCCESS)
         goto finish;
 
-    result = ostrel_i_azure_worker_start(command->name, __func__,
-                                         ostrel_l_azure_command_request_thread, request);
+    result =
+        ostrel_i_azure_worker_start(command->name, command->entry, command->thread_system_error,
+                                    ostrel_l_azure_command_request_thread, request);
     if (result != OSTREL_SUCCESS)
         goto finish;
     ostrel_i_azure_trace_exit();
     return;
 
 finish:
-    ostrel_l_azure_command_request_end(command, op, result, NULL, request);
+    ostrel_i_azure_command_request_finish(op, result, NULL, request);
 }
 
 void ostrel_i_azure_command_request_finish(ostrel_gfs_operation_t op, ostrel_result_t result,
@@ -127,8 +116,15 @@ void ostrel_i_azure_command_request_call(ostrel_i_azure_command_request_t *reque
 {
     char args[2048] = "";
     ostrel_i_azure_attempt_t attempt = {
-        request->op, &request->tries, &request->status, &request->result, call_name, args,
-        call,        request,
+        request->command->worker,
+        request->op,
+        &request->tries,
+        &request->status,
+        &request->result,
+        call_name,
+        args,
+        call,
+        request,
     };
 
     if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO)) {
@@ -145,7 +141,7 @@ void ostrel_i_azure_command_request_done(AZ_status status, AZ_error_details *det
     ostrel_i_azure_command_request_t *request = (ostrel_i_azure_command_request_t *)arg;
 
     ostrel_i_azure_trace_enter();
-    if (status != AZ_OK && !(request->command->missing_ok && status == AZ_HttpErrorNotFound))
+    if (status != AZ_OK)
         ostrel_i_azure_record_status(&request->status, &request->result, status,
                                      request->error_path, details);
     ostrel_i_azure_trace_exit();

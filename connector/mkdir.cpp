@@ -40,8 +40,9 @@ static void ostrel_l_azure_mkdir_create_container(void *arg)
 static ostrel_result_t ostrel_l_azure_mkdir_prepare(ostrel_i_azure_command_request_t *request,
                                                     const ostrel_gfs_command_info_t *command_info)
 {
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "mkdir: op=%p pathname=%s\n", (void *)request->op,
-                       command_info->pathname);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->entry,
+                            "mkdir: op=%p pathname=%s\n", (void *)request->op,
+                            command_info->pathname);
     if (!ostrel_i_azure_command_request_as_directory(request))
         return ostrel_i_azure_system_error("mkdir", EINVAL);
     return OSTREL_SUCCESS;
@@ -55,18 +56,20 @@ static char *ostrel_l_azure_mkdir_run(ostrel_i_azure_command_request_t *request)
     else
         ostrel_i_azure_command_request_call(request, "AZ_create_container",
                                             ostrel_l_azure_mkdir_create_container);
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "finished_command: op=%p result=%#lx path=%s\n",
-                       (void *)request->op, (unsigned long)request->result, request->error_path);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->worker,
+                            "finished_command: op=%p result=%#lx path=%s\n", (void *)request->op,
+                            (unsigned long)request->result, request->error_path);
     return NULL;
 }
 
 static const ostrel_i_azure_command_t ostrel_l_azure_mkdir_command = {
     "mkdir",                                  /* name */
+    "ostrel_i_azure_mkdir",                   /* entry */
+    "ostrel_l_azure_mkdir_thread",            /* worker */
+    false,                                    /* thread_system_error */
     sizeof(ostrel_i_azure_command_request_t), /* size */
-    false,                                    /* missing_ok */
     ostrel_l_azure_mkdir_prepare,             /* prepare */
     ostrel_l_azure_mkdir_run,                 /* run */
-    NULL,                                     /* finish */
 };
 
 void ostrel_i_azure_mkdir(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,

@@ -26,8 +26,9 @@ static void ostrel_l_azure_rmdir_delete_container(void *arg)
 static ostrel_result_t ostrel_l_azure_rmdir_prepare(ostrel_i_azure_command_request_t *request,
                                                     const ostrel_gfs_command_info_t *command_info)
 {
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "rmdir op=%p pathname=%s\n", (void *)request->op,
-                       command_info->pathname);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->entry,
+                            "rmdir op=%p pathname=%s\n", (void *)request->op,
+                            command_info->pathname);
     if (!ostrel_i_azure_command_request_as_directory(request))
         return ostrel_i_azure_system_error("rmdir", EINVAL);
     return OSTREL_SUCCESS;
@@ -47,18 +48,20 @@ static char *ostrel_l_azure_rmdir_run(ostrel_i_azure_command_request_t *request)
         request->result = ostrel_error_put(
             ostrel_i_AzureError_to_error(AZ_NotSupported, request->error_path, NULL));
     }
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "finished_command: op=%p result=%#lx\n",
-                       (void *)request->op, (unsigned long)request->result);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->worker,
+                            "finished_command: op=%p result=%#lx\n", (void *)request->op,
+                            (unsigned long)request->result);
     return NULL;
 }
 
 static const ostrel_i_azure_command_t ostrel_l_azure_rmdir_command = {
     "rmdir",                                  /* name */
+    "ostrel_i_azure_rmdir",                   /* entry */
+    "ostrel_l_azure_rmdir_thread",            /* worker */
+    false,                                    /* thread_system_error */
     sizeof(ostrel_i_azure_command_request_t), /* size */
-    true,                                     /* missing_ok: gone either way */
     ostrel_l_azure_rmdir_prepare,             /* prepare */
     ostrel_l_azure_rmdir_run,                 /* run */
-    NULL,                                     /* finish */
 };
 
 void ostrel_i_azure_rmdir(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,

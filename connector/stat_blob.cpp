@@ -158,11 +158,11 @@ static void ostrel_l_azure_stat_check_dir_call(void *arg)
                   request);
 }
 
-static void ostrel_l_azure_stat_head_blob(ostrel_i_azure_stat_request_t *request)
+static void ostrel_l_azure_stat_head_blob(ostrel_i_azure_stat_request_t *request, const char *func)
 {
     char args[2048] = "";
 
-    ostrel_i_azure_stat_call(request, "AZ_head_blob",
+    ostrel_i_azure_stat_call(request, func, "AZ_head_blob",
                              ostrel_l_azure_stat_args(args, sizeof(args), request, request->key),
                              ostrel_l_azure_stat_head_blob_call);
 }
@@ -172,7 +172,7 @@ void ostrel_i_azure_stat_blob(ostrel_i_azure_stat_request_t *request)
     char args[2048] = "";
 
     ostrel_i_azure_trace_enter();
-    ostrel_l_azure_stat_head_blob(request);
+    ostrel_l_azure_stat_head_blob(request, __func__);
 
     /* A HEAD answer has no body, so "not a blob" mostly arrives as 200; the
      * service may still name it BlobNotFound in a header. */
@@ -181,7 +181,7 @@ void ostrel_i_azure_stat_blob(ostrel_i_azure_stat_request_t *request)
          request->status == AZ_ErrorBlobNotFound)) {
         ostrel_i_azure_stat_clear(request);
         ostrel_i_azure_stat_call(
-            request, "AZ_list_container",
+            request, __func__, "AZ_list_container",
             ostrel_l_azure_stat_args(args, sizeof(args), request, request->prefix),
             ostrel_l_azure_stat_check_dir_call);
         if (request->result == OSTREL_SUCCESS && request->entry_count == 0)
@@ -307,14 +307,14 @@ void ostrel_i_azure_stat_list_blobs(ostrel_i_azure_stat_request_t *request)
     ostrel_gfs_stat_t entry;
 
     ostrel_i_azure_trace_enter();
-    ostrel_i_azure_stat_call(request, "AZ_list_blobs",
+    ostrel_i_azure_stat_call(request, __func__, "AZ_list_blobs",
                              ostrel_l_azure_stat_args(args, sizeof(args), request,
                                                       request->key ? request->prefix : NULL),
                              ostrel_l_azure_stat_list_blobs_call);
     if (request->result == OSTREL_SUCCESS && !request->found) {
         if (request->key != NULL) {
             /* nothing below it: only a folder marker makes it a directory */
-            ostrel_l_azure_stat_head_blob(request);
+            ostrel_l_azure_stat_head_blob(request, __func__);
             if (request->result == OSTREL_SUCCESS && request->entry_count == 0)
                 ostrel_l_azure_stat_not_found(request);
         } else {
