@@ -39,7 +39,7 @@ ostrel_l_azure_command_request_create(const ostrel_i_azure_command_t *command,
     memcpy(created->error_path, command_info->pathname, length + 1);
     ostrel_i_azure_path_parse(created->path, &created->container, &created->key);
     *request = created;
-    return OSTREL_SUCCESS;
+    return ostrel_i_azure_path_check(command_info->pathname, created->container, created->key);
 }
 
 /* The worker owns request: nothing else touches it once this runs. */

@@ -140,6 +140,15 @@ bool ostrel_i_azure_token_needs_renewal(time_t now, time_t expiry);
 
 /* Splits path in place: container, and key (NULL when there is none). */
 char *ostrel_i_azure_path_parse(char *path, char **container, char **key);
+/* Why name (a container, a key or a part of one) would not name what it
+ * says: a "." or ".." segment or an empty component (one trailing separator
+ * is allowed). NULL when it is fine. Listings drop what this refuses. */
+const char *ostrel_i_azure_name_error(const char *name);
+/* Every operation calls this right after the split, before the container
+ * gate and any request: 553 INVALID_PATH naming pathname when the container
+ * or key fails ostrel_i_azure_name_error, or when the path begins with "//". */
+ostrel_result_t ostrel_i_azure_path_check(const char *pathname, const char *container,
+                                          const char *key);
 
 typedef struct ostrel_i_azure_container_context_s {
     const char *container;

@@ -281,6 +281,9 @@ void ostrel_i_azure_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat
     request->op = op;
     request->file_only = stat_info->file_only != 0;
     ostrel_i_azure_path_parse(request->path, &request->container, &request->key);
+    result = ostrel_i_azure_path_check(stat_info->pathname, request->container, request->key);
+    if (result != OSTREL_SUCCESS)
+        goto refuse;
     ostrel_l_azure_stat_prefix(request);
     request->stat_kind = ostrel_l_azure_stat_kind(request);
 
