@@ -304,6 +304,8 @@ typedef struct ostrel_i_azure_stat_request_s {
     ostrel_gfs_stat_t entries[OSTREL_I_AZURE_STAT_BATCH];
     uint64_t entry_count;
     bool file_only;
+    bool directory_only;            /* the path ended with a separator */
+    ostrel_hashtable_t directories; /* names of the listing's directories */
     const char *pathname;           /* the path as the host gave it */
     char *prefix;                   /* key + "/", the directory prefix */
     char *path;                     /* split in place */

@@ -232,7 +232,8 @@ static ostrel_i_azure_stat_request_t *ostrel_l_azure_stat_request_create(const c
 }
 
 /* A trailing separator names the same directory ("/c/d/" is "/c/d"), and a
- * key left empty ("/c/") names the container itself. */
+ * key left empty ("/c/") names the container itself. The path check leaves
+ * at most one trailing separator. */
 static void ostrel_l_azure_stat_prefix(ostrel_i_azure_stat_request_t *request)
 {
     size_t length;
@@ -240,8 +241,10 @@ static void ostrel_l_azure_stat_prefix(ostrel_i_azure_stat_request_t *request)
     if (request->key == NULL)
         return;
     length = strlen(request->key);
-    while (length > 0 && request->key[length - 1] == '/')
-        length--;
+    if (length > 0 && request->key[length - 1] == '/') {
+        request->key[--length] = '\0';
+        request->directory_only = true;
+    }
     if (length == 0) {
         request->key = NULL;
         return;
@@ -287,8 +290,8 @@ void ostrel_i_azure_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat
     ostrel_l_azure_stat_prefix(request);
     request->stat_kind = ostrel_l_azure_stat_kind(request);
 
-    if (request->container[0] == '\0') {
-        /* the root needs neither the policy nor a fresh token */
+    if (request->stat_kind == OSTREL_I_AZURE_STAT_ROOT) {
+        /* the root's own entry needs no storage, so no token either */
         memset(&request->container_context, 0, sizeof(request->container_context));
         request->container_context.container = "";
     } else {
