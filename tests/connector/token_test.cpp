@@ -175,12 +175,15 @@ TEST_F(token_host, missing_renewal_keeps_a_still_valid_token)
         ASSERT_EQ(ostrel_azure_update_token(handle), OSTREL_SUCCESS);
         EXPECT_EQ(ostrel_i_azure_token_refresh(handle), OSTREL_SUCCESS);
         EXPECT_STREQ(handle->access_token, "old");
-        // An unreadable renewal is treated the same way.
-        documents["renew-creds"] = "{\"access_token\": \"new\"";
-        EXPECT_EQ(ostrel_i_azure_token_refresh(handle), OSTREL_SUCCESS);
-        EXPECT_STREQ(handle->access_token, "old");
+        // An unreadable or already expired renewal is treated the same way.
+        for (const std::string &renewal :
+             {std::string("{\"access_token\": \"new\""), creds("new", -1)}) {
+            documents["renew-creds"] = renewal;
+            EXPECT_EQ(ostrel_i_azure_token_refresh(handle), OSTREL_SUCCESS);
+            EXPECT_STREQ(handle->access_token, "old");
+        }
     });
-    EXPECT_EQ(asked["renew-creds"], 2);
+    EXPECT_EQ(asked["renew-creds"], 3);
 }
 
 TEST_F(token_host, missing_renewal_of_an_expired_token_fails_clearly)
@@ -194,12 +197,18 @@ TEST_F(token_host, missing_renewal_of_an_expired_token_fails_clearly)
             << text;
         EXPECT_NE(handle->access_token, nullptr); // never a null token for the client
 
-        documents["renew-creds"] = "{\"access_token\": \"secret-xyz\", \"sub\": 1}";
-        text = failure_text(ostrel_i_azure_token_refresh(handle));
-        EXPECT_NE(text.find("access token expired and the host supplied no renewal"),
-                  std::string::npos)
-            << text;
-        EXPECT_EQ(text.find("secret-xyz"), std::string::npos) << text;
+        // The host handing back the same expired token renews nothing either.
+        for (const std::string &renewal :
+             {std::string("{\"access_token\": \"secret-xyz\", \"sub\": 1}"),
+              creds("secret-xyz", -10)}) {
+            documents["renew-creds"] = renewal;
+            text = failure_text(ostrel_i_azure_token_refresh(handle));
+            EXPECT_NE(text.find("access token expired and the host supplied no renewal"),
+                      std::string::npos)
+                << text;
+            EXPECT_EQ(text.find("secret-xyz"), std::string::npos) << text;
+            EXPECT_STREQ(handle->access_token, "old");
+        }
     });
 }
 
