@@ -121,11 +121,7 @@ static void ostrel_l_azure_checksum_digest_reset(ostrel_l_azure_checksum_state_t
 
 static ostrel_result_t ostrel_l_azure_checksum_not_blob(const char *path)
 {
-    ostrel_object_t *error = ostrel_error_construct_error(
-        NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_i_azure_checksum", __LINE__, "%s",
-        "Ostrel-Azure-Error: checksum needs a blob path");
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-        NULL, error, 550, "IS_A_DIRECTORY", "GridFTP-Path: \"%s\"", path ? path : ""));
+    return ostrel_i_azure_path_error(550, "IS_A_DIRECTORY", path, "checksum needs a blob path");
 }
 
 /* Only a digest of the whole blob may come from its properties or the cache. */
@@ -267,8 +263,8 @@ static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_s
         /* AZ_get_blob reads size 0 as "to the end"; nothing to read here. */
         result = ostrel_i_az_checksum_init(&state->md5, 0);
     } else {
-        ostrel_i_azure_command_request_call(&state->request, "AZ_get_blob",
-                                            ostrel_l_azure_checksum_get_call);
+        ostrel_i_azure_command_request_call(&state->request, "AZ_get_blob", state->request.key,
+                                            ostrel_l_azure_checksum_get_call, state);
         result = state->request.result;
         state->request.result = OSTREL_SUCCESS;
         if (result == OSTREL_SUCCESS && state->digest_result != OSTREL_SUCCESS) {
@@ -297,7 +293,8 @@ static char *ostrel_l_azure_checksum_run(ostrel_i_azure_command_request_t *reque
     /* Taken before the head: any later change of the blob has a later time. */
     time_t started = time(NULL);
 
-    ostrel_i_azure_command_request_call(request, "AZ_head_blob", ostrel_l_azure_checksum_head_call);
+    ostrel_i_azure_command_request_call(request, "AZ_head_blob", request->key,
+                                        ostrel_l_azure_checksum_head_call, request);
     result = request->result;
     request->result = OSTREL_SUCCESS;
     if (result == OSTREL_SUCCESS && !state->head_seen)

@@ -28,7 +28,8 @@ static ostrel_result_t ostrel_l_azure_delete_prepare(ostrel_i_azure_command_requ
 
 static char *ostrel_l_azure_delete_run(ostrel_i_azure_command_request_t *request)
 {
-    ostrel_i_azure_command_request_call(request, "AZ_delete_blob", ostrel_l_azure_delete_call);
+    ostrel_i_azure_command_request_call(request, "AZ_delete_blob", request->key,
+                                        ostrel_l_azure_delete_call, request);
     ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->worker,
                             "finished_command: op=%p result=%#lx path=%s\n", (void *)request->op,
                             (unsigned long)request->result, request->error_path);

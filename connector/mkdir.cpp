@@ -51,11 +51,11 @@ static ostrel_result_t ostrel_l_azure_mkdir_prepare(ostrel_i_azure_command_reque
 static char *ostrel_l_azure_mkdir_run(ostrel_i_azure_command_request_t *request)
 {
     if (request->key != NULL)
-        ostrel_i_azure_command_request_call(request, "AZ_put_blob",
-                                            ostrel_l_azure_mkdir_put_marker);
+        ostrel_i_azure_command_request_call(request, "AZ_put_blob", request->key,
+                                            ostrel_l_azure_mkdir_put_marker, request);
     else
-        ostrel_i_azure_command_request_call(request, "AZ_create_container",
-                                            ostrel_l_azure_mkdir_create_container);
+        ostrel_i_azure_command_request_call(request, "AZ_create_container", NULL,
+                                            ostrel_l_azure_mkdir_create_container, request);
     ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->worker,
                             "finished_command: op=%p result=%#lx path=%s\n", (void *)request->op,
                             (unsigned long)request->result, request->error_path);

@@ -256,12 +256,48 @@ bool ostrel_i_azure_command_request_as_directory(ostrel_i_azure_command_request_
 /* Reads the path as a blob; storage errors then name "container/key".
  * False when it names no blob. */
 bool ostrel_i_azure_command_request_as_blob(ostrel_i_azure_command_request_t *request);
-/* One storage call under the retry rule; call receives request and hands
- * ostrel_i_azure_command_request_done (or its own callback) to storage. */
+/* One storage call under the retry rule, logged with key (NULL: none); call
+ * receives arg and hands ostrel_i_azure_command_request_done (or its own
+ * callback) to storage. */
 void ostrel_i_azure_command_request_call(ostrel_i_azure_command_request_t *request,
-                                         const char *call_name, void (*call)(void *));
+                                         const char *call_name, const char *key,
+                                         void (*call)(void *), void *arg);
 /* The completion callback of a command's storage call; arg is the request. */
 void ostrel_i_azure_command_request_done(AZ_status status, AZ_error_details *details, void *arg);
+/* Fails the command with status as if storage had answered it, for the
+ * command's path and without details. */
+void ostrel_i_azure_command_request_fail(ostrel_i_azure_command_request_t *request,
+                                         AZ_status status);
+
+/* What a head of one key found. */
+typedef struct ostrel_i_azure_blob_version_s {
+    bool found;
+    bool is_directory;  /* a folder marker, or a key ending in "/" */
+    bool folder_marker; /* the metadata says hdi_isfolder=true */
+    uint64_t size;
+    int64_t last_modified;
+    char md5[33];   /* from the properties; empty when none */
+    char etag[256]; /* pins a later call to this version; empty when none */
+} ostrel_i_azure_blob_version_t;
+
+/* Heads key under the retry rule. A missing blob is no error: found stays
+ * false. Returns request->result. */
+ostrel_result_t ostrel_i_azure_command_request_head(ostrel_i_azure_command_request_t *request,
+                                                    const char *key,
+                                                    ostrel_i_azure_blob_version_t *version);
+/* How many times a command that finds its blob changed under it starts over
+ * from the head before it gives up. */
+#define OSTREL_I_AZURE_CHANGED_ROUNDS 3
+/* The other spelling of a folder marker's key: "d" for "d/", "d/" for "d".
+ * Caller frees; NULL when out of memory. */
+char *ostrel_i_azure_marker_spelling(const char *key);
+
+/* A put error for path: wrapped as reply_code and response_error_code with
+ * GridFTP-Path when reply_code is not 0; the text is
+ * "Ostrel-Azure-Error: " and the formatted reason. */
+ostrel_result_t ostrel_i_azure_path_error(int reply_code, const char *response_error_code,
+                                          const char *path, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 /* ---- storage interface slots -------------------------------------------- */
 

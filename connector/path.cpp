@@ -46,9 +46,6 @@ ostrel_result_t ostrel_i_azure_path_check(const char *pathname, const char *cont
     if (reason == NULL)
         return OSTREL_SUCCESS;
 
-    ostrel_object_t *cause = ostrel_error_construct_error(
-        NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "path", "ostrel_i_azure_path_check", __LINE__,
-        "Ostrel-Azure-Error: the path \"%s\" %s", pathname, reason);
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-        NULL, cause, 553, "INVALID_PATH", "GridFTP-Path: \"%s\"", pathname));
+    return ostrel_i_azure_path_error(553, "INVALID_PATH", pathname, "the path \"%s\" %s", pathname,
+                                     reason);
 }

@@ -37,11 +37,11 @@ static ostrel_result_t ostrel_l_azure_rmdir_prepare(ostrel_i_azure_command_reque
 static char *ostrel_l_azure_rmdir_run(ostrel_i_azure_command_request_t *request)
 {
     if (request->key != NULL) {
-        ostrel_i_azure_command_request_call(request, "AZ_delete_blob",
-                                            ostrel_l_azure_rmdir_delete_marker);
+        ostrel_i_azure_command_request_call(request, "AZ_delete_blob", request->key,
+                                            ostrel_l_azure_rmdir_delete_marker, request);
     } else if (getenv("OSTREL_AZURE_DELETE_CONTAINERS") != NULL) {
-        ostrel_i_azure_command_request_call(request, "AZ_delete_container",
-                                            ostrel_l_azure_rmdir_delete_container);
+        ostrel_i_azure_command_request_call(request, "AZ_delete_container", NULL,
+                                            ostrel_l_azure_rmdir_delete_container, request);
     } else {
         /* deleting a container deletes every blob in it: only on request */
         request->status = AZ_NotSupported;
