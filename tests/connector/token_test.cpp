@@ -130,41 +130,33 @@ class token_host : public ::testing::Test
     }
 };
 
-TEST_F(token_host, first_load_reads_creds)
+TEST_F(token_host, first_load_reads_creds_and_a_token_near_expiry_is_renewed)
 {
-    documents["creds"] = creds("tok-1", 3600, "alice");
     run([&](ostrel_i_azure_handle_t *handle) {
+        // no document: the session has no token
+        EXPECT_EQ(ostrel_i_azure_token_refresh(handle), OSTREL_SUCCESS);
+        EXPECT_EQ(handle->access_token, nullptr);
+
+        documents["creds"] = creds("tok-1", 3600, "alice");
         ASSERT_EQ(ostrel_azure_update_token(handle), OSTREL_SUCCESS);
         EXPECT_STREQ(handle->access_token, "tok-1");
         EXPECT_STREQ(handle->sub, "alice");
         EXPECT_NEAR((double)handle->token_expiry, (double)(time(nullptr) + 3600), 5);
-        // Still fresh: no document is asked for again.
+        // still fresh: no document is asked for again
         ASSERT_EQ(ostrel_azure_update_token(handle), OSTREL_SUCCESS);
-    });
-    EXPECT_EQ(asked["creds"], 1);
-    EXPECT_EQ(asked["renew-creds"], 0);
-}
+        EXPECT_EQ(asked["creds"], 2);
 
-TEST_F(token_host, no_creds_leaves_the_session_without_a_token)
-{
-    run([&](ostrel_i_azure_handle_t *handle) {
-        EXPECT_EQ(ostrel_i_azure_token_refresh(handle), OSTREL_SUCCESS);
-        EXPECT_EQ(handle->access_token, nullptr);
-    });
-}
-
-TEST_F(token_host, a_token_near_expiry_is_renewed)
-{
-    documents["creds"] = creds("old", 50);
-    documents["renew-creds"] = creds("new", 3600, "alice2");
-    run([&](ostrel_i_azure_handle_t *handle) {
+        free(handle->access_token);
+        handle->access_token = nullptr;
+        documents["creds"] = creds("old", 50);
+        documents["renew-creds"] = creds("new", 3600, "alice2");
         ASSERT_EQ(ostrel_azure_update_token(handle), OSTREL_SUCCESS);
         EXPECT_STREQ(handle->access_token, "old");
         ASSERT_EQ(ostrel_azure_update_token(handle), OSTREL_SUCCESS);
         EXPECT_STREQ(handle->access_token, "new");
         EXPECT_STREQ(handle->sub, "alice2");
     });
-    EXPECT_EQ(asked["creds"], 1);
+    EXPECT_EQ(asked["creds"], 3);
     EXPECT_EQ(asked["renew-creds"], 1);
 }
 
