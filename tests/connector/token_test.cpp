@@ -5,15 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <ctime>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace
 {
@@ -227,30 +224,6 @@ TEST_F(token_host, bad_documents_never_show_the_token)
         EXPECT_NE(text.find("Error parsing time string: soon"), std::string::npos) << text;
         EXPECT_EQ(handle->access_token, nullptr);
     });
-}
-
-TEST_F(token_host, concurrent_refreshes_renew_once)
-{
-    documents["creds"] = creds("old", 30);
-    documents["renew-creds"] = creds("new", 3600);
-    run([&](ostrel_i_azure_handle_t *handle) {
-        ASSERT_EQ(ostrel_azure_update_token(handle), OSTREL_SUCCESS);
-        ASSERT_EQ(AZ_init_client("devstoreaccount1", handle->access_token, false, nullptr, nullptr,
-                                 &handle->client),
-                  AZ_OK);
-        std::atomic<int> failures{0};
-        std::vector<std::thread> threads;
-        for (int i = 0; i < 8; i++)
-            threads.emplace_back([&] {
-                if (ostrel_i_azure_token_refresh(handle) != OSTREL_SUCCESS)
-                    failures++;
-            });
-        for (std::thread &t : threads)
-            t.join();
-        EXPECT_EQ(failures.load(), 0);
-        EXPECT_STREQ(handle->access_token, "new");
-    });
-    EXPECT_EQ(asked["renew-creds"], 1);
 }
 
 } // namespace
