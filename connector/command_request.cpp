@@ -48,7 +48,7 @@ static void *ostrel_l_azure_command_request_thread(void *arg)
     ostrel_i_azure_command_request_t *request = (ostrel_i_azure_command_request_t *)arg;
     char *reply;
 
-    ostrel_i_azure_trace_enter();
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_TRACE, request->command->worker, "enter\n");
     reply = request->command->run(request);
     ostrel_i_azure_command_request_finish(request->op, request->result, reply, request);
     return NULL;
