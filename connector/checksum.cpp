@@ -319,12 +319,12 @@ static char *ostrel_l_azure_checksum_run(ostrel_i_azure_command_request_t *reque
 {
     ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
     ostrel_result_t result = OSTREL_SUCCESS;
-    bool changed = true;
+    bool changed = false;
 
-    for (int round = 0; round < OSTREL_I_AZURE_CHANGED_ROUNDS && changed; round++) {
+    for (int round = 0; round < OSTREL_I_AZURE_CHANGED_ROUNDS; round++) {
         changed = false;
         result = ostrel_l_azure_checksum_round(state, &changed);
-        if (result != OSTREL_SUCCESS)
+        if (result != OSTREL_SUCCESS || !changed)
             break;
     }
     if (result == OSTREL_SUCCESS && changed)

@@ -69,7 +69,7 @@ static void ostrel_l_azure_rmdir_spelling(ostrel_i_azure_command_request_t *requ
 /* A directory's marker is "d" or "d/", whichever spelling made it. */
 static void ostrel_l_azure_rmdir_directory(ostrel_i_azure_command_request_t *request)
 {
-    ostrel_l_azure_rmdir_outcome_t outcome = {0, false, true};
+    ostrel_l_azure_rmdir_outcome_t outcome = {0, false, false};
     char *other = ostrel_i_azure_marker_spelling(request->key);
     const char *spellings[2] = {request->key, other};
 
@@ -77,11 +77,13 @@ static void ostrel_l_azure_rmdir_directory(ostrel_i_azure_command_request_t *req
         request->result = ostrel_i_azure_system_error("malloc", errno);
         return;
     }
-    for (int round = 0; round < OSTREL_I_AZURE_CHANGED_ROUNDS && outcome.changed; round++) {
+    for (int round = 0; round < OSTREL_I_AZURE_CHANGED_ROUNDS; round++) {
         outcome.changed = false;
         outcome.not_marker = false;
         for (int i = 0; i < 2 && request->result == OSTREL_SUCCESS; i++)
             ostrel_l_azure_rmdir_spelling(request, spellings[i], &outcome);
+        if (!outcome.changed)
+            break;
     }
     free(other);
 
