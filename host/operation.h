@@ -9,6 +9,7 @@
 #include "host/ostrel_host_runtime.h"
 
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 
 namespace ostrel_host
@@ -20,12 +21,15 @@ struct session::state {
     session_options options;
     void *session_arg = nullptr;
     bool started = false;
-    /* Every operation of the session stays alive until the session is
-     * destroyed, so a late or repeated finish call from a faulty plug-in
-     * finds a record instead of freed memory. Several threads may run
-     * operations of one session at once, hence the lock. */
-    std::mutex operations_lock;
-    std::vector<std::unique_ptr<ostrel_gfs_operation_s>> operations;
+    /* Records of running operations, and of finished ones until no plug-in
+     * thread that existed when they finished still runs: a late or repeated
+     * finish call from a faulty plug-in, or a worker still unwinding from its
+     * finish call, must find a record instead of freed memory. Several
+     * threads may run operations of one session at once, hence the lock. */
+    mutable std::mutex operations_lock;
+    std::vector<std::unique_ptr<ostrel_gfs_operation_s>> running;
+    /* with the plug-in thread epoch at which each finished; oldest first */
+    std::deque<std::pair<uint64_t, std::unique_ptr<ostrel_gfs_operation_s>>> finished;
 };
 
 } // namespace ostrel_host
@@ -62,6 +66,24 @@ namespace ostrel_host
 {
 /* Blocks until the operation's finish call has been made. */
 void operation_wait(ostrel_gfs_operation_s *op);
+
+/* A new record among the session's running operations. */
+ostrel_gfs_operation_s *operation_create(session::state *st, operation_kind kind);
+/* The caller is done with a finished record: it is freed once no plug-in
+ * thread that may still hold it runs. */
+void operation_retire(session::state *st, ostrel_gfs_operation_s *op);
+
+/* Plug-in thread epochs: every plug-in thread gets the next number, or its
+ * creator's when a plug-in thread starts it (it may have been handed what
+ * its creator held). The epoch the next thread will get: */
+uint64_t plugin_thread_epoch();
+/* The smallest epoch of a plug-in thread still running (UINT64_MAX: none). */
+uint64_t oldest_plugin_thread_epoch();
+
+/* A failure the host itself reports. */
+error_info host_failure(const std::string &text);
+/* A C string the plug-in may read until it finishes: NULL stays NULL. */
+char *kept(std::string *store, const char *text);
 } // namespace ostrel_host
 
 #endif

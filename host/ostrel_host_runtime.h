@@ -105,6 +105,11 @@ class session
     command_result command(const ostrel_gfs_command_info_t &command_info,
                            const std::function<void(const std::string &)> &on_intermediate = {});
 
+    /* Operation records the session still keeps: those running and those
+     * finished lately, which are freed once no plug-in thread that may still
+     * hold them runs. For diagnostics and tests. */
+    size_t kept_operations() const;
+
     session(const session &) = delete;
     session &operator=(const session &) = delete;
 
