@@ -70,6 +70,111 @@ struct session_options {
     size_t block_size = 262144; /* data channel block size */
 };
 
+/* Where a download's bytes land. write() is called from stream threads,
+ * several at once for different offsets; failures are thrown as
+ * std::system_error (or another std::exception) and fail the transfer. */
+class sink
+{
+  public:
+    virtual ~sink() = default;
+    /* Stores length bytes that belong at the file offset. The data is the
+     * plug-in's buffer: it is gone when write() returns. */
+    virtual void write(const unsigned char *data, size_t length, int64_t offset) = 0;
+    /* After the last write of a transfer that otherwise succeeded: throws
+     * when what was written is incomplete. */
+    virtual void finish() {}
+};
+
+/* A file written with pwrite at offset - base: base 0 for a whole or resumed
+ * download, the range's offset to write a range as a file of its own. The
+ * descriptor stays the caller's. */
+class file_sink : public sink
+{
+  public:
+    explicit file_sink(int fd, int64_t base = 0) : fd(fd), base(base) {}
+    void write(const unsigned char *data, size_t length, int64_t offset) override;
+
+  private:
+    int fd;
+    int64_t base;
+};
+
+/* A sequential output (standard output, a pipe) that must see the bytes in
+ * offset order from `start`, whatever order the streams complete in. Bytes
+ * written at the next offset go straight out; bytes that arrive ahead wait
+ * in a copy, at most max_held bytes (beyond that the transfer fails rather
+ * than stall or grow). finish() fails when a gap was never filled. */
+class in_order_sink : public sink
+{
+  public:
+    explicit in_order_sink(int fd, int64_t start = 0, size_t max_held = 64u << 20);
+    ~in_order_sink() override;
+    void write(const unsigned char *data, size_t length, int64_t offset) override;
+    void finish() override;
+    int64_t next_offset() const; /* the first byte not yet written out */
+
+    in_order_sink(const in_order_sink &) = delete;
+    in_order_sink &operator=(const in_order_sink &) = delete;
+
+  private:
+    struct state;
+    std::unique_ptr<state> st;
+};
+
+/* Where an upload's bytes come from. */
+class source
+{
+  public:
+    virtual ~source() = default;
+    /* The size announced to the plug-in before the data (-1: unknown). */
+    virtual int64_t announced_size() const = 0;
+    /* True when reads must come in offset order, one at a time (a pipe). */
+    virtual bool sequential() const = 0;
+    /* Fills buffer with up to length bytes from offset straight from the
+     * input and returns the count, which is short only at the end of the
+     * data; sets at_end when no byte follows the ones returned. Random-access
+     * sources are read from several stream threads at once. Failures are
+     * thrown as std::system_error. */
+    virtual size_t read(unsigned char *buffer, size_t length, int64_t offset, bool &at_end) = 0;
+};
+
+/* A regular file read with pread; announces its size when opened. The data
+ * is read up to the file's real end, so a file that grows or shrinks during
+ * the upload reaches the plug-in as it is. The descriptor stays the caller's;
+ * throws std::system_error when it is not a regular file. */
+class file_source : public source
+{
+  public:
+    explicit file_source(int fd);
+    int64_t announced_size() const override { return size; }
+    bool sequential() const override { return false; }
+    size_t read(unsigned char *buffer, size_t length, int64_t offset, bool &at_end) override;
+
+  private:
+    int fd;
+    int64_t size;
+};
+
+/* Standard input or a pipe, read in order, announcing the size the user
+ * gave. Data shorter or longer than announced is passed on as it is: the
+ * plug-in decides. To report the end together with the last data it reads
+ * one byte ahead, so a block is handed over once the next byte (or the end)
+ * has arrived. */
+class stream_source : public source
+{
+  public:
+    stream_source(int fd, int64_t announced_size) : fd(fd), size(announced_size) {}
+    int64_t announced_size() const override { return size; }
+    bool sequential() const override { return true; }
+    size_t read(unsigned char *buffer, size_t length, int64_t offset, bool &at_end) override;
+
+  private:
+    int fd;
+    int64_t size;
+    int64_t position = 0;
+    int lookahead = -1; /* the byte read ahead, -1 when none */
+};
+
 struct stat_result {
     error_info error;
     std::vector<ostrel_gfs_stat_t> entries; /* names owned by the result */
