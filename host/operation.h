@@ -6,6 +6,7 @@
 #ifndef OSTREL_HOST_OPERATION_H
 #define OSTREL_HOST_OPERATION_H
 
+#include "host/data_channel.h"
 #include "host/ostrel_host_runtime.h"
 
 #include <condition_variable>
@@ -58,6 +59,15 @@ struct ostrel_gfs_operation_s {
     ostrel_gfs_session_info_t session_info{};
     ostrel_gfs_stat_info_t stat_info{};
     ostrel_gfs_command_info_t command_info{};
+
+    /* transfers */
+    ostrel_gfs_transfer_info_t transfer_info{};
+    std::vector<ostrel_host::byte_range> ranges; /* what get_read_range hands out */
+    size_t next_range = 0;
+    std::optional<time_t> modification_time;
+    bool modification_time_asked = false;
+    std::unique_ptr<ostrel_host::progress_meter> progress;
+    std::unique_ptr<ostrel_host::data_channel> channel;
 
     explicit ostrel_gfs_operation_s(ostrel_host::operation_kind k) : kind(k) {}
 };

@@ -64,11 +64,26 @@ class loaded_module
  * any thread. */
 using document_source = std::function<std::optional<std::string>(const std::string &key)>;
 
+/* How the streams of a data channel order their work (see host/README.md). */
+enum class stream_order {
+    parallel, /* each stream at its own pace: completions arrive in any order */
+    reverse,  /* for tests: the reads or writes outstanding at one time complete
+               * highest offset first */
+};
+
 struct session_options {
     document_source documents;
     int update_interval = 0;    /* seconds between checksum progress replies; 0: none */
-    size_t block_size = 262144; /* data channel block size */
+    size_t block_size = 262144; /* data channel block size, 1 to max_block_size */
+    int streams = 4;            /* parallel streams per transfer, 1 to max_streams */
+    stream_order order = stream_order::parallel;
+    /* Each stream pauses a random 0 to jitter_us microseconds before each
+     * block, so that its own pace shows (tests; 0 in real use). */
+    unsigned jitter_us = 0;
 };
+
+constexpr int max_streams = 64;
+constexpr size_t max_block_size = 64u << 20;
 
 /* Where a download's bytes land. write() is called from stream threads,
  * several at once for different offsets; failures are thrown as
@@ -175,6 +190,41 @@ class stream_source : public source
     int lookahead = -1; /* the byte read ahead, -1 when none */
 };
 
+/* Bytes done so far; called from stream threads in increasing order, so it
+ * must be cheap (store the value, draw later). */
+using progress_callback = std::function<void(uint64_t bytes_done)>;
+
+/* A byte range of a download; length -1 runs to the end of the file. */
+struct byte_range {
+    int64_t offset = 0;
+    int64_t length = -1;
+};
+
+/* A download: the plug-in's send slot writes the file at path to `to`. */
+struct send_request {
+    std::string path;
+    std::vector<byte_range> ranges; /* handed out in order; empty: the whole file */
+    sink *to = nullptr;             /* the caller's, used until send() returns */
+    progress_callback on_progress;  /* bytes written to the sink */
+};
+
+/* An upload: the plug-in's recv slot stores what it reads from `from`. */
+struct recv_request {
+    std::string path;
+    source *from = nullptr;                  /* the caller's, used until recv() returns */
+    std::optional<time_t> modification_time; /* the time to keep, if any */
+    progress_callback on_progress;           /* bytes the plug-in reports received */
+};
+
+struct transfer_result {
+    /* The plug-in's result; a failure of the sink or source fails the
+     * transfer even when the plug-in reported success, and comes first. */
+    error_info error;
+    uint64_t bytes = 0; /* bytes written to the sink or delivered from the source */
+    /* recv: the time handed to the plug-in when it asked for one */
+    std::optional<time_t> modification_time;
+};
+
 struct stat_result {
     error_info error;
     std::vector<ostrel_gfs_stat_t> entries; /* names owned by the result */
@@ -209,6 +259,9 @@ class session
     /* command_info.pathname etc. are copied as needed. */
     command_result command(const ostrel_gfs_command_info_t &command_info,
                            const std::function<void(const std::string &)> &on_intermediate = {});
+    /* The plug-in's download and upload over this session's data channel. */
+    transfer_result send(const send_request &request);
+    transfer_result recv(const recv_request &request);
 
     /* Operation records the session still keeps: those running and those
      * finished lately, which are freed once no plug-in thread that may still
