@@ -66,6 +66,7 @@ void answer(ostrel_gfs_operation_t op, ostrel_result_t result, ostrel_host::oper
 
 void finish_locked(ostrel_gfs_operation_t op)
 {
+    op->finisher = ostrel_host::current_plugin_thread_number();
     op->done = true;
     op->done_cond.notify_all();
 }

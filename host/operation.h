@@ -10,7 +10,7 @@
 #include "host/ostrel_host_runtime.h"
 
 #include <condition_variable>
-#include <deque>
+#include <list>
 #include <mutex>
 
 namespace ostrel_host
@@ -29,9 +29,13 @@ struct session::state {
      * threads may run operations of one session at once, hence the lock. */
     mutable std::mutex operations_lock;
     std::vector<std::unique_ptr<ostrel_gfs_operation_s>> running;
-    /* with the plug-in thread epoch at which each finished; oldest first */
-    std::deque<std::pair<uint64_t, std::unique_ptr<ostrel_gfs_operation_s>>> finished;
+    /* with the number the next plug-in thread got when each finished; oldest first */
+    std::list<std::pair<uint64_t, std::unique_ptr<ostrel_gfs_operation_s>>> finished;
 };
+
+/* Finished records kept however long older plug-in threads run, so that
+ * memory stays bounded while a late call still finds a recent record. */
+constexpr size_t finished_records_window = 64;
 
 } // namespace ostrel_host
 
@@ -42,6 +46,7 @@ struct ostrel_gfs_operation_s {
     std::mutex lock;
     std::condition_variable done_cond;
     bool done = false;
+    uint64_t finisher = 0; /* the plug-in thread that finished it, 0: a host thread */
 
     /* the answers, written by the finish calls */
     ostrel_host::error_info error;
@@ -83,12 +88,17 @@ ostrel_gfs_operation_s *operation_create(session::state *st, operation_kind kind
  * thread that may still hold it runs. */
 void operation_retire(session::state *st, ostrel_gfs_operation_s *op);
 
-/* Plug-in thread epochs: every plug-in thread gets the next number, or its
- * creator's when a plug-in thread starts it (it may have been handed what
- * its creator held). The epoch the next thread will get: */
-uint64_t plugin_thread_epoch();
-/* The smallest epoch of a plug-in thread still running (UINT64_MAX: none). */
-uint64_t oldest_plugin_thread_epoch();
+/* Plug-in threads are numbered as they start. Each has an epoch: its own
+ * number, or its creator's epoch when a plug-in thread starts it (it may
+ * have been handed what its creator held). */
+struct plugin_threads_view {
+    uint64_t next = 0;                  /* the number the next thread gets */
+    uint64_t oldest_epoch = UINT64_MAX; /* the smallest epoch still running */
+    std::vector<uint64_t> running;      /* numbers of the threads running, ascending */
+};
+plugin_threads_view plugin_threads_now();
+/* The calling thread's number if it is a plug-in thread, else 0. */
+uint64_t current_plugin_thread_number();
 
 /* A failure the host itself reports. */
 error_info host_failure(const std::string &text);

@@ -2,6 +2,7 @@
  * waits for its finish call. */
 #include "host/operation.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -67,22 +68,37 @@ ostrel_gfs_operation_s *operation_create(session::state *st, operation_kind kind
     return op;
 }
 
+/* A finished record may go once the plug-in thread that finished it has
+ * ended, and every plug-in thread that ran when it finished has ended too
+ * or newer records fill the window. */
+static bool may_free(const plugin_threads_view &threads, uint64_t threads_at_finish,
+                     const ostrel_gfs_operation_s *op, bool in_window)
+{
+    if (op->finisher != 0 &&
+        std::binary_search(threads.running.begin(), threads.running.end(), op->finisher))
+        return false;
+    return threads.oldest_epoch >= threads_at_finish || !in_window;
+}
+
 void operation_retire(session::state *st, ostrel_gfs_operation_s *op)
 {
-    /* the epoch is taken under the session's lock, so `finished` stays in
-     * epoch order */
+    plugin_threads_view threads = plugin_threads_now();
     std::lock_guard<std::mutex> guard(st->operations_lock);
-    uint64_t epoch = plugin_thread_epoch();
     for (auto it = st->running.begin(); it != st->running.end(); ++it) {
         if (it->get() == op) {
-            st->finished.emplace_back(epoch, std::move(*it));
+            st->finished.emplace_back(threads.next, std::move(*it));
             st->running.erase(it);
             break;
         }
     }
-    uint64_t oldest = oldest_plugin_thread_epoch();
-    while (!st->finished.empty() && st->finished.front().first <= oldest)
-        st->finished.pop_front();
+    size_t newer = st->finished.size();
+    for (auto it = st->finished.begin(); it != st->finished.end();) {
+        newer--;
+        if (may_free(threads, it->first, it->second.get(), newer < finished_records_window))
+            it = st->finished.erase(it);
+        else
+            ++it;
+    }
 }
 
 size_t session::kept_operations() const

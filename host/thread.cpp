@@ -22,12 +22,13 @@ struct plugin_thread {
     void *(*func)(void *);
     void *arg;
     std::atomic<bool> finished{false};
+    uint64_t number = 0;
     uint64_t epoch = 0;
 };
 
 std::mutex threads_lock;
 std::list<plugin_thread> threads;
-uint64_t next_epoch = 1;
+uint64_t next_number = 1;
 thread_local plugin_thread *current_plugin_thread = nullptr;
 
 /* A program that exits without unloading its plug-ins still waits for their
@@ -70,8 +71,8 @@ int ostrel_thread_create(ostrel_thread_t *thread, void *attr, void *(*func)(void
     plugin_thread &record = threads.emplace_back();
     record.func = func;
     record.arg = arg;
-    record.epoch = current_plugin_thread ? current_plugin_thread->epoch : next_epoch;
-    next_epoch++;
+    record.number = next_number++;
+    record.epoch = current_plugin_thread ? current_plugin_thread->epoch : record.number;
     int rc = pthread_create(&record.id, nullptr, plugin_thread_main, &record);
     if (rc != 0) {
         threads.pop_back();
@@ -96,21 +97,24 @@ void join_plugin_threads()
         pthread_join(record.id, nullptr);
 }
 
-uint64_t plugin_thread_epoch()
+plugin_threads_view plugin_threads_now()
 {
+    plugin_threads_view view;
     std::lock_guard<std::mutex> guard(threads_lock);
-    return next_epoch;
+    view.next = next_number;
+    for (const plugin_thread &record : threads) {
+        if (record.finished)
+            continue;
+        view.oldest_epoch = std::min(view.oldest_epoch, record.epoch);
+        view.running.push_back(record.number);
+    }
+    std::sort(view.running.begin(), view.running.end());
+    return view;
 }
 
-uint64_t oldest_plugin_thread_epoch()
+uint64_t current_plugin_thread_number()
 {
-    std::lock_guard<std::mutex> guard(threads_lock);
-    uint64_t oldest = UINT64_MAX;
-    for (const plugin_thread &record : threads) {
-        if (!record.finished)
-            oldest = std::min(oldest, record.epoch);
-    }
-    return oldest;
+    return current_plugin_thread ? current_plugin_thread->number : 0;
 }
 
 } // namespace ostrel_host

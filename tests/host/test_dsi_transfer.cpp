@@ -11,21 +11,26 @@
  *     byte count differs from the announced size. "small" in the path: read
  *     buffers a third of a block.
  *   "early" in the path: finishes inside the first callback, with requests
- *     still outstanding; "twice": finishes twice (both are plug-in faults).
+ *     still outstanding; "twice": finishes twice; "late": finishes again once
+ *     ostrel_test_dsi_release_late is set (all plug-in faults).
  */
 #include "host/ostrel_host.h"
 #include "tests/host/test_dsi.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #define TEST_EXPORT __attribute__((visibility("default")))
 
 extern "C" {
 TEST_EXPORT std::shared_ptr<test_dsi_transfer> ostrel_test_dsi_last_transfer;
+TEST_EXPORT std::atomic<bool> ostrel_test_dsi_release_late{false};
 }
 
 namespace
@@ -183,10 +188,13 @@ void *transfer_thread(void *arg)
     j->finished = true;
     ostrel_result_t result = outcome(j.get());
     bool twice = j->path.find("twice") != std::string::npos;
+    bool late = j->path.find("late") != std::string::npos;
     ostrel_gfs_operation_t op = j->op;
     guard.unlock();
     ostrel_gridftp_server_finished_transfer(op, result);
-    if (twice)
+    for (int waited = 0; late && !ostrel_test_dsi_release_late && waited < 10000; waited++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (twice || late)
         ostrel_gridftp_server_finished_transfer(op, OSTREL_FAILURE);
     return nullptr;
 }

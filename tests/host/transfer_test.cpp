@@ -1,11 +1,13 @@
 // Transfers through the data channel, against the test plug-in, which moves
 // data the way a storage plug-in does and records what it saw.
+#include "host/operation.h"
 #include "host/ostrel_host_runtime.h"
 #include "tests/host/test_dsi.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
@@ -454,6 +456,24 @@ TEST_F(transfer_fixture, ExactlyOneFinishAndNoCallbackAfterIt)
     std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_TRUE(twice.error.ok) << twice.error.text;
     EXPECT_NE(log.find("finished_transfer called for op="), std::string::npos) << log;
+
+    // a finish long after the first: the record waits for the thread that made it
+    auto *release =
+        static_cast<std::atomic<bool> *>(module->symbol("ostrel_test_dsi_release_late"));
+    ASSERT_TRUE(download(to, 100, {}, "/late").error.ok);
+    ostrel_gfs_command_info_t mkdir = {};
+    mkdir.command = OSTREL_GFS_CMD_MKD;
+    for (int i = 0; i < 100; i++)
+        session->command(mkdir);
+    // the window of newest records, and the late one beyond it
+    EXPECT_EQ(session->kept_operations(), ostrel_host::finished_records_window + 1);
+    ::testing::internal::CaptureStderr();
+    *release = true;
+    ostrel_host::join_plugin_threads();
+    log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("finished_transfer called for op="), std::string::npos) << log;
+    session->command(mkdir);
+    EXPECT_EQ(session->kept_operations(), 0u);
 
     open_session(ostrel_host::stream_order::parallel, 200);
     ::testing::internal::CaptureStderr();
