@@ -1,6 +1,8 @@
 /* Loading a plug-in by module name and activating its module record. */
 #include "host/ostrel_host_runtime.h"
 
+#include <climits>
+#include <cstdlib>
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
@@ -14,6 +16,23 @@ namespace
  * deactivation run only for the first load and the last unload. */
 std::mutex activation_lock;
 std::map<const ostrel_module_t *, int> activation_count;
+
+/* The plug-in directory beside this library, wherever the library really
+ * is: a moved or symlinked installation still finds its own plug-ins, and
+ * the build tree, laid out alike, finds the ones it built. */
+std::string own_module_dir()
+{
+    static const char anchor = 0;
+    Dl_info info;
+    if (dladdr(&anchor, &info) == 0 || info.dli_fname == nullptr)
+        return "";
+    char real[PATH_MAX];
+    std::string file = realpath(info.dli_fname, real) ? real : info.dli_fname;
+    size_t slash = file.rfind('/');
+    if (slash == std::string::npos)
+        return "";
+    return file.substr(0, slash + 1) + OSTREL_HOST_MODULE_SUBDIR;
+}
 
 std::vector<std::string> search_dirs()
 {
@@ -31,9 +50,9 @@ std::vector<std::string> search_dirs()
             start = end + 1;
         }
     }
-#ifdef OSTREL_HOST_MODULE_DIR
-    dirs.push_back(OSTREL_HOST_MODULE_DIR);
-#endif
+    static const std::string own = own_module_dir();
+    if (!own.empty())
+        dirs.push_back(own);
     return dirs;
 }
 

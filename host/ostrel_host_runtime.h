@@ -36,8 +36,8 @@ void join_plugin_threads();
 
 /* A plug-in loaded with dlopen as lib<module_name>.so and activated.
  * The search path is $OSTREL_MODULE_PATH (colon-separated directories), then
- * the directory the build installed the plug-in to, then the dynamic linker's
- * own search. Unloading deactivates it and closes the library. */
+ * ostrel/modules in the directory this host library was loaded from, then the
+ * dynamic linker's own search. Unloading deactivates it and closes the library. */
 class loaded_module
 {
   public:
