@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "blob_service/encoding.h"
+
 namespace azure::blob_service
 {
 
@@ -85,7 +87,8 @@ CURLcode CurlEasyRequest::perform()
 {
     code_ = 0;
     response_headers_.clear();
-    body_diverted_ = false;
+    // Until a success status arrives, a body is nobody's data.
+    body_diverted_ = true;
     output_checked_ = false;
     output_written_ = 0;
     output_state_ = output_state::ok;
@@ -100,6 +103,8 @@ CURLcode CurlEasyRequest::perform()
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(handle_, CURLOPT_READFUNCTION, &CurlEasyRequest::read_callback);
     curl_easy_setopt(handle_, CURLOPT_READDATA, this);
+    // The URL sent is the URL built: resolving "." and ".." would reach another blob.
+    curl_easy_setopt(handle_, CURLOPT_PATH_AS_IS, 1L);
 
     curl_easy_setopt(handle_, CURLOPT_CUSTOMREQUEST, nullptr);
     switch (method_) {
@@ -173,37 +178,60 @@ void CurlEasyRequest::submit(completion cb, std::chrono::seconds delay)
 
 size_t CurlEasyRequest::header_callback(char *data, size_t size, size_t count, void *userdata)
 {
-    auto *request = static_cast<CurlEasyRequest *>(userdata);
-    request->handle_header_line(std::string(data, size * count));
-    return size * count;
+    return static_cast<CurlEasyRequest *>(userdata)->handle_header_line(data, size * count);
 }
 
-void CurlEasyRequest::handle_header_line(std::string line)
+namespace
 {
+
+// "HTTP/1.1 404 Not Found" gives 404; a line whose status is not three digits gives 0.
+int status_of(const std::string &line)
+{
+    size_t space = line.find(' ');
+    if (space == std::string::npos || line.size() < space + 4) {
+        return 0;
+    }
+    int code = 0;
+    for (size_t i = space + 1; i < space + 4; ++i) {
+        if (line[i] < '0' || line[i] > '9') {
+            return 0;
+        }
+        code = code * 10 + (line[i] - '0');
+    }
+    return line.size() == space + 4 || line[space + 4] == ' ' ? code : 0;
+}
+
+} // namespace
+
+size_t CurlEasyRequest::handle_header_line(const char *data, size_t len)
+{
+    std::string line(data, len);
     if (!line.empty() && line.back() == '\n') {
         line.pop_back();
     }
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
+    // A reason phrase may hold a ":", so the status line is known by its start alone.
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        // A new status line starts a new response (after an interim one): its headers and
+        // the choice of body destination are its own.
+        code_ = status_of(line);
+        response_headers_.clear();
+        body_diverted_ =
+            unsuccessful(code_) || (switch_error_callback_ && switch_error_callback_(code_));
+        return len;
+    }
     size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-        std::string value = line.substr(colon + 1);
-        if (!value.empty() && value.front() == ' ') {
-            value.erase(0, 1);
-        }
-        response_headers_[line.substr(0, colon)] = value;
-        return;
+    if (colon == std::string::npos) {
+        return len;
     }
-    size_t space = line.find(' ');
-    if (space == std::string::npos) {
-        return;
+    std::string value = line.substr(colon + 1);
+    if (!value.empty() && value.front() == ' ') {
+        value.erase(0, 1);
     }
-    // A new status line starts a new response (after an interim one): its headers and the
-    // choice of body destination are its own.
-    code_ = atoi(line.c_str() + space + 1);
-    response_headers_.clear();
-    body_diverted_ = switch_error_callback_ && switch_error_callback_(code_);
+    response_headers_[line.substr(0, colon)] = value;
+    return len;
 }
 
 size_t CurlEasyRequest::write_callback(char *data, size_t size, size_t count, void *userdata)

@@ -59,7 +59,7 @@ class CurlEasyRequest final : public http_base
     static size_t write_callback(char *data, size_t size, size_t count, void *userdata);
     static size_t read_callback(char *data, size_t size, size_t count, void *userdata);
 
-    void handle_header_line(std::string line);
+    size_t handle_header_line(const char *data, size_t len);
     size_t write_body(const char *data, size_t len);
     size_t read_body(char *data, size_t len);
 
@@ -79,7 +79,7 @@ class CurlEasyRequest final : public http_base
     output_check output_check_;
     int code_ = 0;
     header_map response_headers_;
-    bool body_diverted_ = false;
+    bool body_diverted_ = true;
     bool output_checked_ = false;
     uint64_t output_written_ = 0;
     output_state output_state_ = output_state::ok;

@@ -75,7 +75,7 @@ class http_base
     virtual output_state get_output_state() const = 0;
 
     // Bodies of responses for which `switch_error` returns true go to `stream` instead of
-    // the output stream.
+    // the output stream; so does the body of any answer that is not a success.
     virtual void set_error_stream(std::function<bool(int)> switch_error,
                                   storage_iostream stream) = 0;
     virtual storage_istream get_input_stream() const = 0;

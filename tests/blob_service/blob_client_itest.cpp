@@ -391,4 +391,40 @@ TEST_F(blob_client_itest, upload_retry_resends_a_seekable_body_only)
     EXPECT_EQ(requests_for("PUT", "upload-blob").size(), 1u);
 }
 
+TEST_F(blob_client_itest, url_sent_is_the_url_built)
+{
+    const std::string base = "/" + proxy_->endpoint().account + "/" + container_ + "/";
+    for (const char *blob : {"a/../b", "a/./b", "../x", "x/.."}) {
+        proxy_->clear_log();
+        client_->get_blob_properties(container_, blob).get();
+        auto log = proxy_->requests();
+        ASSERT_EQ(log.size(), 1u) << blob;
+        EXPECT_EQ(log[0].target, base + blob);
+    }
+}
+
+// The reason phrase is free text; a ":" in it must not hide the status.
+TEST_F(blob_client_itest, status_line_with_a_colon_in_its_reason)
+{
+    upload("colon-blob", "still here");
+    const std::string not_found =
+        R"("respond":{"status":404,"reason":"Not: Found","headers":{"x-ms-request-id":"r",)"
+        R"("x-ms-error-code":"BlobNotFound"},"body":"<?xml version=\"1.0\"?><Error>)"
+        R"(<Code>BlobNotFound</Code><Message>gone</Message></Error>"})";
+    for (const char *method : {"GET", "DELETE"}) {
+        proxy_->clear_rules();
+        proxy_->clear_log();
+        add_blob_rule(method, "colon-blob", not_found);
+        std::string got;
+        auto outcome = std::string(method) == "GET"
+                           ? download("colon-blob", 0, 0, &got)
+                           : client_->delete_blob(container_, "colon-blob").get();
+        ASSERT_FALSE(outcome.success()) << method;
+        EXPECT_EQ(outcome.error().code, "404") << method;
+        EXPECT_EQ(outcome.error().code_name, "BlobNotFound") << method;
+        EXPECT_EQ(got, "") << method;
+        EXPECT_EQ(requests_for(method, "colon-blob").size(), 1u) << method;
+    }
+}
+
 } // namespace

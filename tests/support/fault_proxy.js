@@ -59,8 +59,9 @@ function validateRule(rule) {
             throw new Error(`"${key}" ${what}`);
         }
     };
-    check('respond', (r) => r !== null && typeof r === 'object' && Number.isInteger(r.status),
-        'needs an integer "status"');
+    const answer = (r) => r !== null && typeof r === 'object' && Number.isInteger(r.status) &&
+        (r.reason === undefined || typeof r.reason === 'string');
+    check('respond', answer, 'needs an integer "status" (and a string "reason", if any)');
     check('slow', (v) => v !== null && Number.isInteger(v.bytes_per_second) && v.bytes_per_second > 0,
         'needs a positive "bytes_per_second"');
     check('replace_body', (v) => typeof v === 'string', 'must be a string');
@@ -136,7 +137,7 @@ class Proxy {
         if (!Object.keys(headers).some((h) => h.toLowerCase() === 'content-length')) {
             headers['Content-Length'] = String(body.length);
         }
-        res.writeHead(answer.status, headers);
+        res.writeHead(answer.status, answer.reason, headers);
         res.end(body);
     }
 
