@@ -4,6 +4,7 @@
 #include <ctime>
 #include <new>
 #include <stdexcept>
+#include <utility>
 
 #include "blob_service/encoding.h"
 
@@ -87,6 +88,8 @@ CURLcode CurlEasyRequest::perform()
 {
     code_ = 0;
     response_headers_.clear();
+    header_bytes_ = 0;
+    callback_exception_ = nullptr;
     // Until a success status arrives, a body is nobody's data.
     body_diverted_ = true;
     output_checked_ = false;
@@ -162,7 +165,11 @@ CURLcode CurlEasyRequest::perform()
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, data_rate_timeout_ ? 60L : 0L);
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, data_rate_timeout_ ? 17408L : 0L);
 
-    return curl_easy_perform(handle_);
+    CURLcode result = curl_easy_perform(handle_);
+    if (callback_exception_) {
+        std::rethrow_exception(std::exchange(callback_exception_, nullptr));
+    }
+    return result;
 }
 
 void CurlEasyRequest::submit(completion cb, std::chrono::seconds delay)
@@ -176,9 +183,20 @@ void CurlEasyRequest::submit(completion cb, std::chrono::seconds delay)
     cb(code_, error_stream_.valid() ? error_stream_.input() : storage_istream(), result);
 }
 
+template <typename Work> size_t CurlEasyRequest::guarded(size_t failed, Work &&work) noexcept
+{
+    try {
+        return work();
+    } catch (...) {
+        callback_exception_ = std::current_exception();
+        return failed;
+    }
+}
+
 size_t CurlEasyRequest::header_callback(char *data, size_t size, size_t count, void *userdata)
 {
-    return static_cast<CurlEasyRequest *>(userdata)->handle_header_line(data, size * count);
+    auto *request = static_cast<CurlEasyRequest *>(userdata);
+    return request->guarded(0, [&] { return request->handle_header_line(data, size * count); });
 }
 
 namespace
@@ -205,6 +223,11 @@ int status_of(const std::string &line)
 
 size_t CurlEasyRequest::handle_header_line(const char *data, size_t len)
 {
+    header_bytes_ += len;
+    if (header_bytes_ > buffer_limit_) {
+        output_state_ = output_state::too_large;
+        return 0;
+    }
     std::string line(data, len);
     if (!line.empty() && line.back() == '\n') {
         line.pop_back();
@@ -236,7 +259,8 @@ size_t CurlEasyRequest::handle_header_line(const char *data, size_t len)
 
 size_t CurlEasyRequest::write_callback(char *data, size_t size, size_t count, void *userdata)
 {
-    return static_cast<CurlEasyRequest *>(userdata)->write_body(data, size * count);
+    auto *request = static_cast<CurlEasyRequest *>(userdata);
+    return request->guarded(0, [&] { return request->write_body(data, size * count); });
 }
 
 size_t CurlEasyRequest::write_body(const char *data, size_t len)
@@ -245,8 +269,16 @@ size_t CurlEasyRequest::write_body(const char *data, size_t len)
         if (!error_stream_.valid()) {
             return len;
         }
-        error_stream_.output().write(data, static_cast<std::streamsize>(len));
-        return error_stream_.output().fail() ? 0 : len;
+        std::ostream &os = error_stream_.output();
+        if (os.fail()) {
+            return 0;
+        }
+        if (static_cast<uint64_t>(os.tellp()) + len > buffer_limit_) {
+            output_state_ = output_state::too_large;
+            return 0;
+        }
+        os.write(data, static_cast<std::streamsize>(len));
+        return os.fail() ? 0 : len;
     }
     if (!output_stream_.valid()) {
         return len;
@@ -275,7 +307,9 @@ size_t CurlEasyRequest::write_body(const char *data, size_t len)
 
 size_t CurlEasyRequest::read_callback(char *data, size_t size, size_t count, void *userdata)
 {
-    return static_cast<CurlEasyRequest *>(userdata)->read_body(data, size * count);
+    auto *request = static_cast<CurlEasyRequest *>(userdata);
+    return request->guarded(CURL_READFUNC_ABORT,
+                            [&] { return request->read_body(data, size * count); });
 }
 
 size_t CurlEasyRequest::read_body(char *data, size_t len)

@@ -78,6 +78,35 @@ storage_error short_body_error(uint64_t received, uint64_t announced)
     return error;
 }
 
+// The attempt stopped because of what happened to the body on our side.
+storage_error output_error(const http_base &http, CURLcode code, int status, uint64_t delivered,
+                           const executor_context &context)
+{
+    storage_error error;
+    switch (http.get_output_state()) {
+    case output_state::ok:
+        break;
+    case output_state::sink_failed:
+        error = transport_error(code);
+        error.message = "the receiving stream failed after " + std::to_string(delivered) + " bytes";
+        break;
+    case output_state::rejected:
+        error.kind = error_kind::parse;
+        error.code = std::to_string(status);
+        error.message = "answer does not continue the requested range (Content-Range: " +
+                        http.get_response_header("Content-Range") + ")";
+        break;
+    case output_state::too_large:
+        error.kind = error_kind::too_large;
+        error.code = std::to_string(status);
+        error.message = "the answer brought more than " +
+                        std::to_string(context.max_buffered_bytes) +
+                        " bytes of headers or of a body to read";
+        break;
+    }
+    return error;
+}
+
 } // namespace
 
 std::shared_ptr<executor_context> executor_context::create_default()
@@ -123,6 +152,7 @@ execution_result execute_request(const storage_account &account, storage_request
         http.reset();
         storage_iostream error_stream = storage_iostream::create_storage_stream();
         http.set_error_stream(switch_error, error_stream);
+        http.set_buffer_limit(context.max_buffered_bytes);
         http.set_output_check(
             [&request](const http_base &h) { return request.accept_response(h); });
         request.build_request(account, http);
@@ -143,17 +173,8 @@ execution_result execute_request(const storage_account &account, storage_request
             etag = http.get_response_header("ETag");
         }
 
-        if (http.get_output_state() == output_state::sink_failed) {
-            result.error = transport_error(code);
-            result.error.message =
-                "the receiving stream failed after " + std::to_string(delivered) + " bytes";
-            return result;
-        }
-        if (http.get_output_state() == output_state::rejected) {
-            result.error.kind = error_kind::parse;
-            result.error.code = std::to_string(status);
-            result.error.message = "answer does not continue the requested range (Content-Range: " +
-                                   http.get_response_header("Content-Range") + ")";
+        if (http.get_output_state() != output_state::ok) {
+            result.error = output_error(http, code, status, delivered, context);
             return result;
         }
 

@@ -21,6 +21,10 @@ struct executor_context {
     std::shared_ptr<xml_parser_base> xml_parser;
     std::shared_ptr<void> json_parser; // this system reads no JSON answers
     std::shared_ptr<retry_policy_base> retry_policy;
+    // The most an answer may bring in headers, and in a body that is collected rather than
+    // streamed (listings, errors): far above any real page, so only a broken or hostile
+    // server reaches it.
+    uint64_t max_buffered_bytes = 64 * 1024 * 1024;
 
     static std::shared_ptr<executor_context> create_default();
 };

@@ -427,4 +427,60 @@ TEST_F(blob_client_itest, status_line_with_a_colon_in_its_reason)
     }
 }
 
+// What the client buffers is bounded; what it streams to the caller is not.
+TEST_F(blob_client_itest, answers_beyond_the_buffer_limit_fail)
+{
+    auto client = ostrel_test::make_client(proxy_->endpoint(), credential_);
+    client->context()->max_buffered_bytes = 1 << 20;
+    const std::string data = ostrel_test::random_bytes(3 << 20, 11);
+    upload("limit-blob", data);
+    ostrel_test::sink_buf whole;
+    std::ostream whole_os(&whole);
+    ASSERT_TRUE(
+        client->download_blob_to_stream(container_, "limit-blob", 0, 0, whole_os).get().success());
+    EXPECT_TRUE(whole.data == data);
+
+    proxy_->clear_log();
+    proxy_->add_rule(R"({"method":"GET","path":"comp=list","endless_body":{"status":200,)"
+                     R"("headers":{"x-ms-request-id":"r"}}})");
+    add_blob_rule("GET", "limit-blob",
+                  R"("endless_body":{"status":500,"headers":{"x-ms-request-id":"r"}})");
+    auto listing = client->list_blobs_segmented(container_, "/", "", "", 10).get();
+    ASSERT_FALSE(listing.success());
+    EXPECT_EQ(listing.error().kind, bs::error_kind::too_large);
+    ostrel_test::sink_buf buf;
+    std::ostream sink(&buf);
+    auto failed = client->download_blob_to_stream(container_, "limit-blob", 0, 0, sink).get();
+    ASSERT_FALSE(failed.success());
+    EXPECT_EQ(failed.error().kind, bs::error_kind::too_large);
+    EXPECT_EQ(buf.data, "");
+    // A definite answer, however broken, is not asked for again.
+    EXPECT_EQ(proxy_->requests().size(), 2u);
+}
+
+// A stream that throws ends the exchange; the exception reaches the caller, not libcurl.
+TEST_F(blob_client_itest, throwing_streams_end_the_exchange_with_their_exception)
+{
+    struct throwing_buf : std::streambuf {
+        int_type overflow(int_type) override { throw std::runtime_error("sink broke"); }
+        std::streamsize xsputn(const char *, std::streamsize) override
+        {
+            throw std::runtime_error("sink broke");
+        }
+        int_type underflow() override { throw std::runtime_error("source broke"); }
+    } buf;
+    upload("throw-blob", "abc");
+    std::ostream sink(&buf);
+    sink.exceptions(std::ios::badbit);
+    EXPECT_THROW(client_->download_blob_to_stream(container_, "throw-blob", 0, 0, sink),
+                 std::runtime_error);
+    std::istream source(&buf);
+    source.exceptions(std::ios::badbit);
+    EXPECT_THROW(client_->upload_block_blob_from_stream(container_, "throw-blob", source, {}, 3),
+                 std::runtime_error);
+    std::string kept;
+    ASSERT_TRUE(download("throw-blob", 0, 0, &kept).success());
+    EXPECT_EQ(kept, "abc");
+}
+
 } // namespace

@@ -63,6 +63,7 @@ class recording_http final : public azure::blob_service::http_base
     {
         return azure::blob_service::output_state::ok;
     }
+    void set_buffer_limit(uint64_t) override {}
     void set_error_stream(std::function<bool(int)>, azure::blob_service::storage_iostream) override
     {
     }

@@ -14,7 +14,7 @@ const fs = require('fs');
 const http = require('http');
 const https = require('https');
 
-const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse'];
+const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse', 'endless_body'];
 // Connection-level headers belong to each hop, not to the message.
 const HOP_BY_HOP = new Set(['connection', 'keep-alive', 'proxy-connection', 'transfer-encoding', 'te',
     'trailer', 'upgrade', 'expect']);
@@ -62,6 +62,7 @@ function validateRule(rule) {
     const answer = (r) => r !== null && typeof r === 'object' && Number.isInteger(r.status) &&
         (r.reason === undefined || typeof r.reason === 'string');
     check('respond', answer, 'needs an integer "status" (and a string "reason", if any)');
+    check('endless_body', answer, 'needs an integer "status" (and a string "reason", if any)');
     check('slow', (v) => v !== null && Number.isInteger(v.bytes_per_second) && v.bytes_per_second > 0,
         'needs a positive "bytes_per_second"');
     check('replace_body', (v) => typeof v === 'string', 'must be a string');
@@ -125,6 +126,8 @@ class Proxy {
             const body = Buffer.concat(chunks);
             if (rule && rule.action === 'respond') {
                 this.respond(res, rule.rule.respond);
+            } else if (rule && rule.action === 'endless_body') {
+                this.endless(res, rule.rule.endless_body);
             } else {
                 this.forward(req, body, res, rule, true);
             }
@@ -139,6 +142,19 @@ class Proxy {
         }
         res.writeHead(answer.status, answer.reason, headers);
         res.end(body);
+    }
+
+    // A body that never ends: what a broken or hostile server can send.
+    endless(res, answer) {
+        res.writeHead(answer.status, answer.reason, answer.headers || {});
+        const chunk = Buffer.alloc(65536, 'x');
+        const more = () => {
+            while (!res.destroyed && res.write(chunk)) {
+                // keep the socket's buffer full
+            }
+        };
+        res.on('drain', more);
+        more();
     }
 
     forward(req, body, res, rule, mayRetry) {
