@@ -78,6 +78,27 @@ storage_error short_body_error(uint64_t received, uint64_t announced)
     return error;
 }
 
+// Every answer of the service carries its request id; a gateway or captive portal in the
+// way does not, and its success is no success of ours.
+bool from_service(const http_base &http)
+{
+    return !http.get_response_header("x-ms-request-id").empty();
+}
+
+storage_error not_service_error(const http_base &http, int status)
+{
+    storage_error error;
+    error.kind = error_kind::not_service;
+    error.code = std::to_string(status);
+    error.message = "the answer (HTTP " + error.code +
+                    ") did not come from the blob service: it has no x-ms-request-id";
+    std::string type = http.get_response_header("Content-Type");
+    if (!type.empty()) {
+        error.message += " (Content-Type: " + type + ")";
+    }
+    return error;
+}
+
 // The attempt stopped because of what happened to the body on our side.
 storage_error output_error(const http_base &http, CURLcode code, int status, uint64_t delivered,
                            const executor_context &context)
@@ -153,8 +174,9 @@ execution_result execute_request(const storage_account &account, storage_request
         storage_iostream error_stream = storage_iostream::create_storage_stream();
         http.set_error_stream(switch_error, error_stream);
         http.set_buffer_limit(context.max_buffered_bytes);
-        http.set_output_check(
-            [&request](const http_base &h) { return request.accept_response(h); });
+        http.set_output_check([&request](const http_base &h) {
+            return from_service(h) && request.accept_response(h);
+        });
         request.build_request(account, http);
 
         int status = 0;
@@ -173,6 +195,10 @@ execution_result execute_request(const storage_account &account, storage_request
             etag = http.get_response_header("ETag");
         }
 
+        if (!unsuccessful(status) && !from_service(http)) {
+            result.error = not_service_error(http, status);
+            return result;
+        }
         if (http.get_output_state() != output_state::ok) {
             result.error = output_error(http, code, status, delivered, context);
             return result;

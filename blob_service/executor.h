@@ -44,7 +44,8 @@ struct execution_result {
 
 // Runs `request` over `http` under the context's retry policy, on the calling thread. Bytes
 // already handed to the caller's output stream are never rewound or repeated: a repeated
-// attempt continues after them when the request can, and the request fails otherwise.
+// attempt continues after them when the request can, and the request fails otherwise. A
+// success answer is trusted only when it carries the service's request id.
 execution_result execute_request(const storage_account &account, storage_request_base &request,
                                  http_base &http, const executor_context &context,
                                  body_destination destination);

@@ -219,7 +219,7 @@ TEST_F(list_blobs_itest, listing_that_is_not_xml_is_a_parse_failure)
     // that would read as an empty XML listing.
     proxy.clear_rules();
     proxy.add_rule(R"({"method":"GET","path":"comp=list","respond":{"status":200,)"
-                   R"("headers":{"Content-Type":"application/json"},)"
+                   R"("headers":{"Content-Type":"application/json","x-ms-request-id":"r"},)"
                    R"("body":"<EnumerationResults><Blobs/></EnumerationResults>"}})");
     r = list_blobs(via.get(), container, "");
     EXPECT_EQ(r.status, AZ_XmlParseFailure);

@@ -427,6 +427,39 @@ TEST_F(blob_client_itest, status_line_with_a_colon_in_its_reason)
     }
 }
 
+// A gateway or captive portal answering 200 did none of the work, and its page is no data.
+TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
+{
+    upload("portal-blob", "real bytes");
+    const std::string portal = R"("respond":{"status":200,"headers":{"Content-Type":"text/html"},)"
+                               R"("body":"<html>sign in first</html>"})";
+    std::string got;
+    const struct {
+        const char *method;
+        std::function<bs::storage_error()> call;
+    } rows[] = {
+        {"DELETE", [] { return client_->delete_blob(container_, "portal-blob").get().error(); }},
+        {"GET", [&] { return download("portal-blob", 0, 0, &got).error(); }},
+        {"HEAD",
+         [] { return client_->get_blob_properties(container_, "portal-blob").get().error(); }},
+        {"GET",
+         [] { return client_->list_blobs_segmented(container_, "/", "", "", 10).get().error(); }},
+    };
+    for (const auto &row : rows) {
+        proxy_->clear_rules();
+        proxy_->add_rule(std::string(R"({"method":")") + row.method + R"(","times":1,)" + portal +
+                         "}");
+        bs::storage_error error = row.call();
+        EXPECT_EQ(error.kind, bs::error_kind::not_service) << row.method;
+        EXPECT_EQ(error.code, "200");
+        EXPECT_NE(error.message.find("x-ms-request-id"), std::string::npos) << error.message;
+    }
+    EXPECT_EQ(got, "");
+    proxy_->clear_rules();
+    ASSERT_TRUE(download("portal-blob", 0, 0, &got).success());
+    EXPECT_EQ(got, "real bytes");
+}
+
 // What the client buffers is bounded; what it streams to the caller is not.
 TEST_F(blob_client_itest, answers_beyond_the_buffer_limit_fail)
 {
