@@ -92,6 +92,11 @@ class delete_blob_request final : public blob_request_base
     {
     }
     void build_request(const storage_account &account, http_base &http) const override;
+    // The data-lake endpoint names a missing path its own way.
+    std::vector<done_answer> done_answers() const override
+    {
+        return {{404, "BlobNotFound"}, {404, "PathNotFound"}};
+    }
 
   private:
     std::string container_;

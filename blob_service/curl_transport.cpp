@@ -87,6 +87,7 @@ void CurlEasyRequest::set_data_rate_timeout()
 CURLcode CurlEasyRequest::perform()
 {
     code_ = 0;
+    requests_sent_ = 0;
     response_headers_.clear();
     header_bytes_ = 0;
     callback_exception_ = nullptr;
@@ -106,6 +107,8 @@ CURLcode CurlEasyRequest::perform()
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(handle_, CURLOPT_READFUNCTION, &CurlEasyRequest::read_callback);
     curl_easy_setopt(handle_, CURLOPT_READDATA, this);
+    curl_easy_setopt(handle_, CURLOPT_PREREQFUNCTION, &CurlEasyRequest::prereq_callback);
+    curl_easy_setopt(handle_, CURLOPT_PREREQDATA, this);
     // The URL sent is the URL built: resolving "." and ".." would reach another blob.
     curl_easy_setopt(handle_, CURLOPT_PATH_AS_IS, 1L);
 
@@ -310,6 +313,12 @@ size_t CurlEasyRequest::read_callback(char *data, size_t size, size_t count, voi
     auto *request = static_cast<CurlEasyRequest *>(userdata);
     return request->guarded(CURL_READFUNC_ABORT,
                             [&] { return request->read_body(data, size * count); });
+}
+
+int CurlEasyRequest::prereq_callback(void *userdata, char *, char *, int, int)
+{
+    ++static_cast<CurlEasyRequest *>(userdata)->requests_sent_;
+    return CURL_PREREQFUNC_OK;
 }
 
 size_t CurlEasyRequest::read_body(char *data, size_t len)

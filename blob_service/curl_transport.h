@@ -39,6 +39,7 @@ class CurlEasyRequest final : public http_base
     void submit(completion cb, std::chrono::seconds delay) override;
     void reset() override;
     int status_code() const override { return code_; }
+    int requests_sent() const override { return requests_sent_; }
 
     void set_input_stream(storage_istream stream) override;
     void set_input_content_length(uint64_t length) override;
@@ -60,6 +61,7 @@ class CurlEasyRequest final : public http_base
     static size_t header_callback(char *data, size_t size, size_t count, void *userdata);
     static size_t write_callback(char *data, size_t size, size_t count, void *userdata);
     static size_t read_callback(char *data, size_t size, size_t count, void *userdata);
+    static int prereq_callback(void *userdata, char *, char *, int, int);
 
     // Runs a callback's work; an exception is kept for perform() to rethrow, and `failed`
     // is returned so libcurl ends the transfer instead of unwinding through C code.
@@ -84,6 +86,7 @@ class CurlEasyRequest final : public http_base
     std::function<bool(int)> switch_error_callback_;
     output_check output_check_;
     int code_ = 0;
+    int requests_sent_ = 0;
     header_map response_headers_;
     uint64_t header_bytes_ = 0;
     uint64_t buffer_limit_ = UINT64_MAX;

@@ -128,6 +128,36 @@ storage_error output_error(const http_base &http, CURLcode code, int status, uin
     return error;
 }
 
+// Whether the attempt may have done the work without our learning of it: the request left
+// and no answer came (libcurl also resends by itself when a reused connection dies
+// unanswered), or the service or a gateway timed out after taking it.
+bool may_have_acted_unanswered(const http_base &http, CURLcode code, int status)
+{
+    if (http.requests_sent() > 1) {
+        return true;
+    }
+    if (code != CURLE_OK) {
+        return http.requests_sent() > 0;
+    }
+    return status == 500 || status == 502 || status == 504;
+}
+
+bool shows_work_done(const storage_request_base &request, const http_base &http, int status,
+                     const storage_error &error)
+{
+    // A HEAD answer has no body; the service also names its code in a header.
+    std::string code = error.code_name;
+    if (code.empty()) {
+        code = http.get_response_header("x-ms-error-code");
+    }
+    for (const auto &answer : request.done_answers()) {
+        if (answer.status == status && code == answer.code) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::shared_ptr<executor_context> executor_context::create_default()
@@ -147,6 +177,7 @@ execution_result execute_request(const storage_account &account, storage_request
     std::chrono::seconds interval{0};
     uint64_t delivered = 0;
     std::string etag;
+    bool acted_unanswered = false;
     std::function<bool(int)> switch_error;
     if (destination == body_destination::parser) {
         switch_error = [](int) { return true; };
@@ -166,6 +197,9 @@ execution_result execute_request(const storage_account &account, storage_request
             }
             if (delivered > 0 && !request.resume_after(delivered, etag)) {
                 return result;
+            }
+            if (acted_unanswered) {
+                request.prepare_repeat_after_lost_answer();
             }
             interval = info.interval;
         }
@@ -205,6 +239,7 @@ execution_result execute_request(const storage_account &account, storage_request
         }
 
         ++retry.numbers;
+        acted_unanswered = acted_unanswered || may_have_acted_unanswered(http, code, status);
         if (code != CURLE_OK) {
             result.error = transport_error(code);
             retry.result = 503;
@@ -212,6 +247,11 @@ execution_result execute_request(const storage_account &account, storage_request
         }
         if (unsuccessful(status)) {
             result.error = service_error(context, http, status, error_stream.str());
+            if (acted_unanswered && shows_work_done(request, http, status, result.error)) {
+                result.success = true;
+                result.error = storage_error();
+                return result;
+            }
             retry.result = status;
             continue;
         }

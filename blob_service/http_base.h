@@ -60,7 +60,11 @@ class http_base
 
     // Forgets headers of both directions; streams and callbacks stay.
     virtual void reset() = 0;
+    // The status of the final answer; 0 when none arrived.
     virtual int status_code() const = 0;
+    // How often the last perform put the request on the wire: 0 when it never left, 2 when
+    // libcurl sent it again on a fresh connection after a reused one died unanswered.
+    virtual int requests_sent() const = 0;
 
     virtual void set_input_stream(storage_istream stream) = 0;
     // Exactly `length` bytes are sent from the input stream.

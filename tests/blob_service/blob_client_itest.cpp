@@ -427,6 +427,83 @@ TEST_F(blob_client_itest, status_line_with_a_colon_in_its_reason)
     }
 }
 
+// When the answer to a request that did its work is lost, the repeat finds the work done:
+// that is the request's success. Both ways a repeat happens: the executor's, after libcurl
+// reports the loss (fresh connection), and libcurl's own resend (reused connection).
+TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
+{
+    using block = bs::put_block_list_request_base::block_item;
+    const std::string account = proxy_->endpoint().account;
+    const std::string data = ostrel_test::random_bytes(3000, 9);
+    const std::string parts[] = {data.substr(0, 1000), data.substr(1000)};
+    const std::vector<block> ids = {
+        {bs::to_base64(std::vector<uint8_t>{'b', '0'}), block::uncommitted},
+        {bs::to_base64(std::vector<uint8_t>{'b', '1'}), block::uncommitted}};
+    for (bool fresh : {true, false}) {
+        const std::string made = ostrel_test::unique_name("made");
+        const std::string doomed = ostrel_test::unique_name("doomed");
+        ASSERT_TRUE(client_->create_container(doomed).get().success());
+        upload("lost-delete", "x");
+        for (size_t i = 0; i < 2; ++i) {
+            std::istringstream part(parts[i]);
+            ASSERT_TRUE(client_
+                            ->upload_block_from_stream(container_, "lost-commit", ids[i].id, part,
+                                                       parts[i].size())
+                            .get()
+                            .success());
+        }
+        const struct {
+            const char *name, *method;
+            std::string path;
+            std::function<bs::storage_outcome<void>(bs::blob_client &)> call;
+        } rows[] = {
+            {"create container", "PUT", "^/" + account + "/" + made + "[?]",
+             [&](bs::blob_client &c) { return c.create_container(made).get(); }},
+            {"delete container", "DELETE", "^/" + account + "/" + doomed + "[?]",
+             [&](bs::blob_client &c) { return c.delete_container(doomed).get(); }},
+            {"delete blob", "DELETE", path_regex("lost-delete"),
+             [&](bs::blob_client &c) { return c.delete_blob(container_, "lost-delete").get(); }},
+            {"commit", "PUT", "comp=blocklist",
+             [&](bs::blob_client &c) {
+                 return c.put_block_list(container_, "lost-commit", ids, {}).get();
+             }},
+        };
+        for (const auto &row : rows) {
+            // The suite's client has a live connection on each pooled handle by now.
+            auto client =
+                fresh ? ostrel_test::make_client(proxy_->endpoint(), credential_) : client_;
+            proxy_->clear_rules();
+            proxy_->clear_log();
+            proxy_->add_rule(std::string(R"({"method":")") + row.method + R"(","path":")" +
+                             row.path + R"(","times":1,"drop_answer":true})");
+            auto outcome = row.call(*client);
+            EXPECT_TRUE(outcome.success())
+                << row.name << (fresh ? " (fresh)" : " (reused)") << ": " << outcome.error().code
+                << " " << outcome.error().code_name;
+            EXPECT_EQ(proxy_->requests().size(), 2u) << row.name;
+        }
+        proxy_->clear_rules();
+        EXPECT_TRUE(client_->get_container_properties(made).get().success());
+        EXPECT_EQ(client_->get_container_properties(doomed).get().error().code, "404");
+        EXPECT_EQ(client_->get_blob_properties(container_, "lost-delete").get().error().code,
+                  "404");
+        std::string stored;
+        ASSERT_TRUE(download("lost-commit", 0, 0, &stored).success());
+        EXPECT_TRUE(stored == data);
+    }
+}
+
+// Only a repeat after an attempt that may have acted: a refused first attempt (503) did not.
+TEST_F(blob_client_itest, repeat_after_a_refusal_reports_what_it_finds)
+{
+    proxy_->add_rule(R"({"method":"PUT","path":"^/)" + proxy_->endpoint().account + "/" +
+                     container_ + R"([?]","times":1,"respond":{"status":503,"body":""}})");
+    auto outcome = client_->create_container(container_).get();
+    ASSERT_FALSE(outcome.success());
+    EXPECT_EQ(outcome.error().code_name, "ContainerAlreadyExists");
+    EXPECT_EQ(proxy_->requests().size(), 2u);
+}
+
 // A gateway or captive portal answering 200 did none of the work, and its page is no data.
 TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
 {

@@ -14,7 +14,8 @@ const fs = require('fs');
 const http = require('http');
 const https = require('https');
 
-const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse', 'endless_body'];
+const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse', 'drop_answer',
+    'endless_body'];
 // Connection-level headers belong to each hop, not to the message.
 const HOP_BY_HOP = new Set(['connection', 'keep-alive', 'proxy-connection', 'transfer-encoding', 'te',
     'trailer', 'upgrade', 'expect']);
@@ -67,6 +68,7 @@ function validateRule(rule) {
         'needs a positive "bytes_per_second"');
     check('replace_body', (v) => typeof v === 'string', 'must be a string');
     check('refuse', (v) => v === true, 'must be true');
+    check('drop_answer', (v) => v === true, 'must be true');
     return {
         rule,
         action: actions[0],
@@ -207,6 +209,12 @@ class Proxy {
 
     relay(req, upRes, res, rule) {
         const action = rule ? rule.action : null;
+        if (action === 'drop_answer') {
+            // The service has acted; its answer is lost on the way back.
+            upRes.resume();
+            upRes.on('end', () => req.socket.destroy());
+            return;
+        }
         if (action === 'truncate_body' || action === 'replace_body') {
             const chunks = [];
             upRes.on('data', (c) => chunks.push(c));
