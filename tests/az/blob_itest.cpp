@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -201,6 +202,56 @@ TEST_F(blob_itest, damaged_content_md5_gives_no_md5)
     EXPECT_EQ(e.size, 7u);
     EXPECT_EQ(e.last_modified, 784111777);
     EXPECT_EQ(e.metadata, (pairs{{"ostrel_modtime", "42"}}));
+}
+
+// Resolved on the way, a "." or ".." segment would reach another blob or container: such a
+// name is refused before anything is sent, and nothing is touched.
+TEST_F(blob_itest, dot_segments_are_refused_before_any_request)
+{
+    const std::string other = ostrel_test::unique_name("other");
+    create_container(client.get(), other);
+    put_text(client.get(), container, "b", "kept");
+    put_text(client.get(), other, "x", "kept too");
+    ostrel_test::fault_proxy proxy(emu);
+    auto via = make_client(proxy.endpoint());
+    AZ_client *c = via.get();
+    const char *in = container.c_str();
+    const std::string escape = "../" + other + "/x";
+    const struct {
+        const char *what;
+        std::function<void(recorder &)> call;
+    } rows[] = {
+        {"delete", [&](recorder &r) { AZ_delete_blob(c, in, "dir/../b", record_complete, &r); }},
+        {"delete elsewhere",
+         [&](recorder &r) { AZ_delete_blob(c, in, escape.c_str(), record_complete, &r); }},
+        {"put",
+         [&](recorder &r) {
+             r.upload = "overwritten";
+             AZ_put_blob(c, in, "dir/./../b", 11, nullptr, supply_data, record_complete, &r);
+         }},
+        {"get",
+         [&](recorder &r) { AZ_get_blob(c, in, "./b", 0, 0, record_data, record_complete, &r); }},
+        {"head",
+         [&](recorder &r) { AZ_head_blob(c, in, "b/.", record_properties, record_complete, &r); }},
+        {"list",
+         [&](recorder &r) {
+             AZ_list_blobs(c, in, "dir/../", record_properties, record_complete, &r);
+         }},
+        {"list container",
+         [&](recorder &r) { AZ_list_blobs(c, "..", "", record_properties, record_complete, &r); }},
+        {"delete container",
+         [&](recorder &r) { AZ_delete_container(c, "..", record_complete, &r); }},
+    };
+    for (const auto &row : rows) {
+        recorder r;
+        row.call(r);
+        EXPECT_EQ(r.completions, 1) << row.what;
+        EXPECT_EQ(r.status, AZ_FailedToInitializeRequest) << row.what;
+        EXPECT_NE(r.message.find("segment"), std::string::npos) << row.what << ": " << r.message;
+    }
+    EXPECT_TRUE(proxy.requests().empty());
+    EXPECT_EQ(get_blob(client.get(), container, "b").data, "kept");
+    EXPECT_EQ(get_blob(client.get(), other, "x").data, "kept too");
 }
 
 } // namespace
