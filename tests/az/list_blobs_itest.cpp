@@ -226,16 +226,27 @@ TEST_F(list_blobs_itest, listing_that_is_not_xml_is_a_parse_failure)
     EXPECT_TRUE(r.entries.empty());
 }
 
-TEST_F(list_blobs_itest, repeated_marker_does_not_loop)
+// Each row gives the NextMarker of each page in turn; the listing ends at the first marker it
+// has already followed, however far back.
+TEST_F(list_blobs_itest, markers_seen_before_end_the_listing)
 {
-    ostrel_test::fault_proxy proxy(emu);
-    auto via = make_client(proxy.endpoint());
-    proxy.add_rule(R"({"method":"GET","path":"comp=list","times":5,"replace_body":")" + xml_head +
-                   R"(<EnumerationResults><Blobs><BlobPrefix><Name>p/</Name></BlobPrefix>)"
-                   R"(</Blobs><NextMarker>same</NextMarker></EnumerationResults>"})");
-    auto r = list_blobs(via.get(), container, "");
-    EXPECT_NE(r.status, AZ_OK);
-    EXPECT_EQ(requests_matching(proxy, "GET", "comp=list").size(), 2u);
+    const std::vector<std::vector<std::string>> rows = {
+        {"same", "same"}, {"A", "B", "A"}, {"A", "B", "C", "B"}};
+    for (const auto &markers : rows) {
+        ostrel_test::fault_proxy proxy(emu);
+        auto via = make_client(proxy.endpoint());
+        for (const auto &marker : markers) {
+            proxy.add_rule(R"({"method":"GET","path":"comp=list","times":1,"replace_body":")" +
+                           xml_head +
+                           R"(<EnumerationResults><Blobs><BlobPrefix><Name>p/</Name></BlobPrefix>)"
+                           R"(</Blobs><NextMarker>)" +
+                           marker + R"(</NextMarker></EnumerationResults>"})");
+        }
+        auto r = list_blobs(via.get(), container, "");
+        EXPECT_EQ(r.status, AZ_XmlParseFailure) << markers.size();
+        EXPECT_EQ(r.entries.size(), markers.size());
+        EXPECT_EQ(requests_matching(proxy, "GET", "comp=list").size(), markers.size());
+    }
 }
 
 } // namespace
