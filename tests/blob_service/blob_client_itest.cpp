@@ -5,7 +5,6 @@
 
 #include <future>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -138,40 +137,6 @@ TEST_F(blob_client_itest, wire_format_of_listing_and_blob_paths)
     std::string out;
     ASSERT_TRUE(download("a b/c+d", 0, 0, &out).success());
     EXPECT_EQ(out, "xyz");
-}
-
-TEST_F(blob_client_itest, token_replacement_under_concurrent_use)
-{
-    upload("token-blob", "t");
-    const std::string old_token = ostrel_test::mint_token(3600);
-    const std::string new_token = ostrel_test::mint_token(7200);
-    ASSERT_NE(old_token, new_token);
-    credential_->set_token(old_token);
-    proxy_->clear_log();
-
-    std::atomic<bool> failed{false};
-    auto worker = [&] {
-        for (int i = 0; i < 15; ++i) {
-            if (!client_->get_blob_properties(container_, "token-blob").get().success()) {
-                failed = true;
-            }
-        }
-    };
-    std::thread a(worker), b(worker);
-    credential_->set_token(new_token);
-    a.join();
-    b.join();
-    EXPECT_FALSE(failed);
-    ASSERT_TRUE(client_->get_blob_properties(container_, "token-blob").get().success());
-
-    auto log = requests_for("HEAD", "token-blob");
-    ASSERT_EQ(log.size(), 31u);
-    for (const auto &r : log) {
-        std::string value = r.header("Authorization");
-        EXPECT_TRUE(value == "Bearer " + old_token || value == "Bearer " + new_token);
-    }
-    EXPECT_EQ(log.back().header("Authorization"), "Bearer " + new_token);
-    credential_->set_token(ostrel_test::mint_token());
 }
 
 TEST_F(blob_client_itest, retry_counts_and_last_error)
@@ -535,6 +500,13 @@ TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
     proxy_->clear_rules();
     ASSERT_TRUE(download("portal-blob", 0, 0, &got).success());
     EXPECT_EQ(got, "real bytes");
+
+    // There is no JSON parser: a listing labelled JSON fails, though its body reads as XML.
+    proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
+                     R"({"Content-Type":"application/json","x-ms-request-id":"r"},)"
+                     R"("body":"<EnumerationResults><Blobs/></EnumerationResults>"}})");
+    EXPECT_EQ(client_->list_blobs_segmented(container_, "/", "", "", 10).get().error().kind,
+              bs::error_kind::parse);
 }
 
 // What the client buffers is bounded; what it streams to the caller is not.
