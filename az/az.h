@@ -124,6 +124,8 @@ typedef struct AZ_properties {
     bool is_directory;
     int32_t metadata_count;
     AZ_name_value *metadata;
+    const char *etag;   /* the blob's ETag with its quotes, or NULL (containers, prefixes) */
+    bool folder_marker; /* a blob whose metadata says hdi_isfolder=true, in any case */
 } AZ_properties;
 
 typedef void (*AZ_complete_callback)(AZ_status status, AZ_error_details *details, void *arg);
@@ -146,14 +148,32 @@ void AZ_list_containers(AZ_client *client, AZ_properties_callback properties,
 
 /* ---- blobs -------------------------------------------------------------- */
 
+/* Conditions and reports of the _ex blob calls. NULL options or zeroed fields: none. A
+ * condition that does not hold fails the call with ErrorPreconditionFailed (if_match) or
+ * ErrorBlobAlreadyExists (if_none_match) and changes nothing. */
+typedef struct AZ_blob_options {
+    const char *if_match; /* act only on the version with this ETag (as AZ_properties.etag) */
+    bool if_none_match;   /* put only: store only when no blob has the key */
+    /* On success, once, before the completion callback: name, size (the whole blob's),
+     * last_modified and etag of the version that was read (get) or stored (put). */
+    AZ_properties_callback version;
+} AZ_blob_options;
+
 /* size 0: to the end of the blob. */
 void AZ_get_blob(AZ_client *client, const char *container, const char *key, uint64_t offset,
                  uint64_t size, AZ_get_data_callback data, AZ_complete_callback complete,
                  void *arg);
+/* A read cut short is continued from the same version, the if_match one when given. */
+void AZ_get_blob_ex(AZ_client *client, const char *container, const char *key, uint64_t offset,
+                    uint64_t size, const AZ_blob_options *options, AZ_get_data_callback data,
+                    AZ_complete_callback complete, void *arg);
 void AZ_head_blob(AZ_client *client, const char *container, const char *key,
                   AZ_properties_callback properties, AZ_complete_callback complete, void *arg);
 void AZ_delete_blob(AZ_client *client, const char *container, const char *key,
                     AZ_complete_callback complete, void *arg);
+/* options: if_match only. */
+void AZ_delete_blob_ex(AZ_client *client, const char *container, const char *key,
+                       const AZ_blob_options *options, AZ_complete_callback complete, void *arg);
 /* One directory level below prefix ("" or ending in "/"), delimiter "/". */
 void AZ_list_blobs(AZ_client *client, const char *container, const char *prefix,
                    AZ_properties_callback properties, AZ_complete_callback complete, void *arg);
@@ -167,6 +187,10 @@ typedef struct AZ_put_options {
 void AZ_put_blob(AZ_client *client, const char *container, const char *key, uint64_t size,
                  const AZ_put_options *options, AZ_put_data_callback data,
                  AZ_complete_callback complete, void *arg);
+/* A block upload stages its blocks unconditionally; the conditions apply to its commit. */
+void AZ_put_blob_ex(AZ_client *client, const char *container, const char *key, uint64_t size,
+                    const AZ_put_options *options, const AZ_blob_options *blob_options,
+                    AZ_put_data_callback data, AZ_complete_callback complete, void *arg);
 
 #ifdef __cplusplus
 }

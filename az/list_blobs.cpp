@@ -41,6 +41,7 @@ static void ostrel_l_az_list_blobs_page(const AZ_client &client,
         if (!directory) {
             scan = ostrel_az::scan_metadata(item.metadata);
             directory = scan.folder_marker;
+            record.set_blob(item.etag, scan.folder_marker);
         }
         if (directory) {
             if (client.adls || ostrel_l_az_list_blobs_first_directory(seen, item.name)) {

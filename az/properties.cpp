@@ -22,6 +22,13 @@ void properties_record::set_file(uint64_t size, int64_t last_modified, std::stri
     }
 }
 
+void properties_record::set_blob(const std::string &etag, bool folder_marker)
+{
+    bool quoted = !etag.empty() && etag.back() == '"'; // also a weak W/"..."
+    etag_ = etag.empty() || quoted ? etag : '"' + etag + '"';
+    record_.folder_marker = folder_marker;
+}
+
 void properties_record::report(AZ_properties_callback callback, void *arg)
 {
     if (callback == nullptr) {
@@ -30,6 +37,7 @@ void properties_record::report(AZ_properties_callback callback, void *arg)
     // Pointers are taken here, after every string has its final place.
     record_.name = name_.c_str();
     record_.md5 = md5_.empty() ? nullptr : md5_.c_str();
+    record_.etag = etag_.empty() ? nullptr : etag_.c_str();
     if (record_.metadata_count == 1) {
         modtime_pair_ = {"ostrel_modtime", modtime_.c_str()};
         record_.metadata = &modtime_pair_;

@@ -21,12 +21,16 @@ class properties_record
 
     void set_file(uint64_t size, int64_t last_modified, std::string md5,
                   const blob_metadata_scan &metadata);
+    // A blob, whether reported as a file or a directory. An ETag without its quotes (as
+    // listings give it) is quoted, so that it serves as an If-Match value.
+    void set_blob(const std::string &etag, bool folder_marker);
     // Calls `callback` (if not NULL) with the record; its result is of no interest.
     void report(AZ_properties_callback callback, void *arg);
 
   private:
     std::string name_;
     std::string md5_;
+    std::string etag_;
     std::string modtime_;
     AZ_name_value modtime_pair_ = {nullptr, nullptr};
     AZ_properties record_ = {};

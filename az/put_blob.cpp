@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "az/blob_options.h"
 #include "az/block_id.h"
 #include "az/call.h"
 #include "az/client.h"
@@ -63,17 +64,30 @@ static bool ostrel_l_az_put_blob_source_failed(const istream_callback &source, u
     return false;
 }
 
-static void ostrel_l_az_put_blob_single(AZ_client &client, const char *container, const char *key,
-                                        uint64_t size, const bs::metadata_list &metadata,
-                                        AZ_put_data_callback data, void *arg, az_result &result)
+// Everything one upload sends.
+struct ostrel_l_az_put_blob_job {
+    AZ_client &client;
+    const char *container;
+    const char *key;
+    uint64_t size;
+    bs::metadata_list metadata;
+    bs::access_conditions conditions;
+    AZ_put_data_callback data;
+    void *arg;
+};
+
+static void ostrel_l_az_put_blob_single(const ostrel_l_az_put_blob_job &job,
+                                        bs::blob_version &version, az_result &result)
 {
-    size_t capacity = static_cast<size_t>(std::min(size, ostrel_l_az_single_buffer_size));
+    size_t capacity = static_cast<size_t>(std::min(job.size, ostrel_l_az_single_buffer_size));
     std::vector<unsigned char> buffer(capacity);
-    istream_callback source(buffer.data(), capacity, size, data, arg);
+    istream_callback source(buffer.data(), capacity, job.size, job.data, job.arg);
     std::istream is(&source);
-    auto outcome =
-        client.blob->upload_block_blob_from_stream(container, key, is, metadata, size).get();
-    if (ostrel_l_az_put_blob_source_failed(source, size, result)) {
+    auto outcome = job.client.blob
+                       ->upload_block_blob_from_stream(job.container, job.key, is, job.metadata,
+                                                       job.size, job.conditions, &version)
+                       .get();
+    if (ostrel_l_az_put_blob_source_failed(source, job.size, result)) {
         return;
     }
     result.take_outcome(outcome);
@@ -86,11 +100,11 @@ static void ostrel_l_az_put_blob_refresh(const AZ_client &client)
     }
 }
 
-static void ostrel_l_az_put_blob_blocks(AZ_client &client, const char *container, const char *key,
-                                        uint64_t size, const bs::metadata_list &metadata,
-                                        AZ_put_data_callback data, void *arg, az_result &result)
+// Blocks are staged without conditions: only the commit decides what the key holds.
+static void ostrel_l_az_put_blob_blocks(const ostrel_l_az_put_blob_job &job,
+                                        bs::blob_version &version, az_result &result)
 {
-    uint64_t count = (size + ostrel_l_az_block_size - 1) / ostrel_l_az_block_size;
+    uint64_t count = (job.size + ostrel_l_az_block_size - 1) / ostrel_l_az_block_size;
     std::string upload_id = bs::get_uuid();
     std::vector<bs::put_block_list_request_base::block_item> blocks;
     blocks.reserve(count);
@@ -103,15 +117,17 @@ static void ostrel_l_az_put_blob_blocks(AZ_client &client, const char *container
 
     {
         std::vector<unsigned char> buffer(ostrel_l_az_block_buffer_size);
-        istream_callback source(buffer.data(), buffer.size(), size, data, arg);
+        istream_callback source(buffer.data(), buffer.size(), job.size, job.data, job.arg);
         std::istream is(&source);
-        uint64_t left = size;
+        uint64_t left = job.size;
         for (const auto &block : blocks) {
-            ostrel_l_az_put_blob_refresh(client);
+            ostrel_l_az_put_blob_refresh(job.client);
             uint64_t length = std::min(left, ostrel_l_az_block_size);
             auto outcome =
-                client.blob->upload_block_from_stream(container, key, block.id, is, length).get();
-            if (ostrel_l_az_put_blob_source_failed(source, size, result)) {
+                job.client.blob
+                    ->upload_block_from_stream(job.container, job.key, block.id, is, length)
+                    .get();
+            if (ostrel_l_az_put_blob_source_failed(source, job.size, result)) {
                 return;
             }
             if (!result.take_outcome(outcome)) {
@@ -121,8 +137,11 @@ static void ostrel_l_az_put_blob_blocks(AZ_client &client, const char *container
         }
     }
 
-    ostrel_l_az_put_blob_refresh(client);
-    auto outcome = client.blob->put_block_list(container, key, blocks, metadata).get();
+    ostrel_l_az_put_blob_refresh(job.client);
+    auto outcome =
+        job.client.blob
+            ->put_block_list(job.container, job.key, blocks, job.metadata, job.conditions, &version)
+            .get();
     result.take_outcome(outcome);
 }
 
@@ -130,16 +149,36 @@ void AZ_put_blob(AZ_client *client, const char *container, const char *key, uint
                  const AZ_put_options *options, AZ_put_data_callback data,
                  AZ_complete_callback complete, void *arg)
 {
+    AZ_put_blob_ex(client, container, key, size, options, nullptr, data, complete, arg);
+}
+
+void AZ_put_blob_ex(AZ_client *client, const char *container, const char *key, uint64_t size,
+                    const AZ_put_options *options, const AZ_blob_options *blob_options,
+                    AZ_put_data_callback data, AZ_complete_callback complete, void *arg)
+{
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
         require_name(container, "container");
         require_name(key, "key");
         require(reinterpret_cast<const void *>(data), "data callback");
-        bs::metadata_list metadata = ostrel_l_az_put_blob_metadata(options);
+        ostrel_l_az_put_blob_job job{*client,
+                                     container,
+                                     key,
+                                     size,
+                                     ostrel_l_az_put_blob_metadata(options),
+                                     ostrel_az::conditions_of(blob_options, true),
+                                     data,
+                                     arg};
+        bs::blob_version version;
         if (size <= ostrel_l_az_single_request_limit) {
-            ostrel_l_az_put_blob_single(*client, container, key, size, metadata, data, arg, result);
+            ostrel_l_az_put_blob_single(job, version, result);
         } else {
-            ostrel_l_az_put_blob_blocks(*client, container, key, size, metadata, data, arg, result);
+            ostrel_l_az_put_blob_blocks(job, version, result);
+        }
+        if (result.ok()) {
+            // The answer to an upload carries no size; what was stored is what was sent.
+            version.size = size;
+            ostrel_az::report_version(blob_options, key, version, arg);
         }
     });
 }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <strings.h>
 
+#include "blob_service/properties.h"
+
 // Indexed by AZ_status; values 48 to 195 are "Error" followed by the service's code string.
 static const char *const ostrel_l_az_status_names[AZ_STATUS_COUNT] = {
     "OK",
@@ -237,20 +239,6 @@ static const AZ_status ostrel_l_az_http_statuses[17] = {
     AZ_ErrorInvalidRange,
 };
 
-// "bytes */N" (or "bytes A-B/N"): the N, or "" when the text has no usable size.
-static std::string ostrel_l_az_range_total(const std::string &content_range)
-{
-    size_t slash = content_range.rfind('/');
-    if (slash == std::string::npos || slash + 1 == content_range.size()) {
-        return {};
-    }
-    std::string total = content_range.substr(slash + 1);
-    if (total.find_first_not_of("0123456789") != std::string::npos) {
-        return {};
-    }
-    return total;
-}
-
 const char *AZ_get_status_name(AZ_status status)
 {
     if (status >= AZ_STATUS_COUNT) {
@@ -269,6 +257,10 @@ AZ_status AZ_status_from_code_name(const char *code_name)
 {
     if (code_name == nullptr) {
         return AZ_ErrorUnknown;
+    }
+    // The service's code for a failed access condition is not among the names.
+    if (strcmp(code_name, "ConditionNotMet") == 0) {
+        return AZ_ErrorPreconditionFailed;
     }
     for (AZ_status s = ostrel_l_az_first_service_code; s <= ostrel_l_az_last_service_code; s++) {
         if (strcmp(ostrel_l_az_status_names[s] + ostrel_l_az_error_prefix_length, code_name) == 0) {
@@ -340,7 +332,10 @@ void az_result::add_range_details(const azure::blob_service::storage_error &erro
         if (strcasecmp(pair.first.c_str(), "x-ms-range") == 0) {
             requested = pair.second;
         } else if (strcasecmp(pair.first.c_str(), "Content-Range") == 0) {
-            total = ostrel_l_az_range_total(pair.second);
+            uint64_t size = 0;
+            if (azure::blob_service::content_range_total(pair.second, size)) {
+                total = std::to_string(size);
+            }
         }
     }
     if (!requested.empty()) {

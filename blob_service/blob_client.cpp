@@ -29,10 +29,19 @@ blob_client::blob_client(std::shared_ptr<storage_account> account, int max_concu
 {
 }
 
-std::future<storage_outcome<void>> blob_client::run(std::shared_ptr<storage_request_base> request)
+std::future<storage_outcome<void>> blob_client::run(std::shared_ptr<storage_request_base> request,
+                                                    std::shared_ptr<http_base> http,
+                                                    blob_version *version)
 {
-    return async_executor<void>::submit(account_, std::move(request), client_->get_handle(),
-                                        context_);
+    if (!http) {
+        http = client_->get_handle();
+    }
+    storage_outcome<void> outcome =
+        async_executor<void>::submit(account_, std::move(request), http, context_).get();
+    if (version != nullptr && outcome.success()) {
+        *version = parse_blob_version(http->get_response_headers());
+    }
+    return ready(std::move(outcome));
 }
 
 std::future<storage_outcome<void>> blob_client::create_container(const std::string &container)
@@ -50,8 +59,7 @@ blob_client::get_container_properties(const std::string &container)
 {
     auto http = client_->get_handle();
     auto request = std::make_shared<get_container_property_request>(container);
-    storage_outcome<void> outcome =
-        async_executor<void>::submit(account_, request, http, context_).get();
+    storage_outcome<void> outcome = run(request, http).get();
     if (!outcome.success()) {
         return ready(storage_outcome<container_property>(outcome.error()));
     }
@@ -87,8 +95,7 @@ blob_client::get_blob_properties(const std::string &container, const std::string
 {
     auto http = client_->get_handle();
     auto request = std::make_shared<get_blob_property_request>(container, blob);
-    storage_outcome<void> outcome =
-        async_executor<void>::submit(account_, request, http, context_).get();
+    storage_outcome<void> outcome = run(request, http).get();
     if (!outcome.success()) {
         return ready(storage_outcome<blob_property>(outcome.error()));
     }
@@ -103,7 +110,8 @@ blob_client::get_blob_properties(const std::string &container, const std::string
 
 std::future<storage_outcome<void>>
 blob_client::download_blob_to_stream(const std::string &container, const std::string &blob,
-                                     uint64_t offset, uint64_t size, std::ostream &os)
+                                     uint64_t offset, uint64_t size, std::ostream &os,
+                                     const access_conditions &conditions, blob_version *version)
 {
     std::shared_ptr<download_blob_request> request;
     if (offset == 0 && size == 0) {
@@ -114,16 +122,20 @@ blob_client::download_blob_to_stream(const std::string &container, const std::st
         request =
             std::make_shared<download_blob_request>(container, blob, offset, offset + size - 1);
     }
+    request->set_conditions(conditions);
     auto http = client_->get_handle();
     http->set_output_stream(storage_ostream(os));
-    return async_executor<void>::submit(account_, request, http, context_);
+    return run(std::move(request), std::move(http), version);
 }
 
 std::future<storage_outcome<void>> blob_client::delete_blob(const std::string &container,
                                                             const std::string &blob,
-                                                            bool delete_snapshots_only)
+                                                            bool delete_snapshots_only,
+                                                            const access_conditions &conditions)
 {
-    return run(std::make_shared<delete_blob_request>(container, blob, delete_snapshots_only));
+    auto request = std::make_shared<delete_blob_request>(container, blob, delete_snapshots_only);
+    request->set_conditions(conditions);
+    return run(std::move(request));
 }
 
 std::future<storage_outcome<void>>
@@ -135,28 +147,33 @@ blob_client::upload_block_from_stream(const std::string &container, const std::s
     auto http = client_->get_handle();
     http->set_input_stream(storage_istream(is));
     http->set_input_content_length(streamlen);
-    return async_executor<void>::submit(account_, request, http, context_);
+    return run(std::move(request), std::move(http));
 }
 
 std::future<storage_outcome<void>>
 blob_client::put_block_list(const std::string &container, const std::string &blob,
                             const std::vector<put_block_list_request_base::block_item> &block_list,
-                            const metadata_list &metadata)
+                            const metadata_list &metadata, const access_conditions &conditions,
+                            blob_version *version)
 {
-    return run(std::make_shared<put_block_list_request>(container, blob, block_list, metadata));
+    auto request = std::make_shared<put_block_list_request>(container, blob, block_list, metadata);
+    request->set_conditions(conditions);
+    return run(std::move(request), nullptr, version);
 }
 
 std::future<storage_outcome<void>>
 blob_client::upload_block_blob_from_stream(const std::string &container, const std::string &blob,
                                            std::istream &is, const metadata_list &metadata,
-                                           uint64_t streamlen)
+                                           uint64_t streamlen, const access_conditions &conditions,
+                                           blob_version *version)
 {
     auto request =
         std::make_shared<create_block_blob_request>(container, blob, streamlen, metadata);
+    request->set_conditions(conditions);
     auto http = client_->get_handle();
     http->set_input_stream(storage_istream(is));
     http->set_input_content_length(streamlen);
-    return async_executor<void>::submit(account_, request, http, context_);
+    return run(std::move(request), std::move(http), version);
 }
 
 } // namespace azure::blob_service

@@ -47,16 +47,21 @@ class blob_client
     std::future<storage_outcome<blob_property>> get_blob_properties(const std::string &container,
                                                                     const std::string &blob);
 
+    // The calls below that take `conditions` send them with their request; those that take
+    // `version` fill it, on success, from the answer that read or stored the blob.
+
     // Writes bytes [offset, offset + size) to `os`; size 0 reads to the end of the blob. An
     // interrupted body is continued from the first byte not yet written, from the same blob
     // version; `os` is never rewound. The outcome is a success only when every byte arrived.
-    std::future<storage_outcome<void>> download_blob_to_stream(const std::string &container,
-                                                               const std::string &blob,
-                                                               uint64_t offset, uint64_t size,
-                                                               std::ostream &os);
+    std::future<storage_outcome<void>>
+    download_blob_to_stream(const std::string &container, const std::string &blob, uint64_t offset,
+                            uint64_t size, std::ostream &os,
+                            const access_conditions &conditions = {},
+                            blob_version *version = nullptr);
     std::future<storage_outcome<void>> delete_blob(const std::string &container,
                                                    const std::string &blob,
-                                                   bool delete_snapshots_only = false);
+                                                   bool delete_snapshots_only = false,
+                                                   const access_conditions &conditions = {});
     // Sends exactly `streamlen` bytes from the current position of `is`. A failed attempt is
     // repeated only when `is` can seek back to that position.
     std::future<storage_outcome<void>>
@@ -65,15 +70,18 @@ class blob_client
     std::future<storage_outcome<void>>
     put_block_list(const std::string &container, const std::string &blob,
                    const std::vector<put_block_list_request_base::block_item> &block_list,
-                   const metadata_list &metadata);
-    std::future<storage_outcome<void>> upload_block_blob_from_stream(const std::string &container,
-                                                                     const std::string &blob,
-                                                                     std::istream &is,
-                                                                     const metadata_list &metadata,
-                                                                     uint64_t streamlen);
+                   const metadata_list &metadata, const access_conditions &conditions = {},
+                   blob_version *version = nullptr);
+    std::future<storage_outcome<void>>
+    upload_block_blob_from_stream(const std::string &container, const std::string &blob,
+                                  std::istream &is, const metadata_list &metadata,
+                                  uint64_t streamlen, const access_conditions &conditions = {},
+                                  blob_version *version = nullptr);
 
   private:
-    std::future<storage_outcome<void>> run(std::shared_ptr<storage_request_base> request);
+    std::future<storage_outcome<void>> run(std::shared_ptr<storage_request_base> request,
+                                           std::shared_ptr<http_base> http = nullptr,
+                                           blob_version *version = nullptr);
 
     std::shared_ptr<storage_account> account_;
     std::shared_ptr<CurlEasyClient> client_;

@@ -54,7 +54,6 @@ void download_blob_request::build_request(const storage_account &account, http_b
     set_request_url(account, http, url, *this);
     // Signed like every other x-ms- header, or a shared-key signature would not match.
     add_ms_header(http, headers, "x-ms-range", range(), true);
-    add_access_condition_headers(http, headers, *this);
     finish_request(account, http, url, headers, *this);
 }
 
@@ -73,14 +72,16 @@ bool download_blob_request::accept_response(const http_base &http) const
 
 bool download_blob_request::resume_after(uint64_t delivered, const std::string &etag)
 {
-    if (etag.empty()) {
+    // The version the caller named stays the pin; an answer of another one cannot continue it.
+    std::string pin = conditions_.if_match.empty() ? etag : conditions_.if_match;
+    if (pin.empty() || (!etag.empty() && etag != pin)) {
         return false;
     }
     if (end_byte_ && start_byte_ + delivered > *end_byte_) {
         return false;
     }
     delivered_ = delivered;
-    etag_ = etag;
+    conditions_.if_match = std::move(pin);
     return true;
 }
 

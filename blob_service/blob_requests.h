@@ -48,8 +48,8 @@ class get_blob_property_request final : public blob_request_base
 
 // Reads a blob, or the bytes [start, end] of it (to its end when `end` is absent). After an
 // interrupted attempt it asks only for the bytes not yet delivered, and only from the same
-// version of the blob.
-class download_blob_request final : public blob_request_base
+// version of the blob: the one an If-Match condition names, else the first answer's.
+class download_blob_request final : public conditional_request
 {
   public:
     download_blob_request(std::string container, std::string blob)
@@ -66,7 +66,6 @@ class download_blob_request final : public blob_request_base
     void build_request(const storage_account &account, http_base &http) const override;
     bool accept_response(const http_base &http) const override;
     bool resume_after(uint64_t delivered, const std::string &etag) override;
-    std::string if_match() const override { return etag_; }
 
     // The x-ms-range value of the next attempt; empty for a whole-blob read.
     std::string range() const;
@@ -80,10 +79,9 @@ class download_blob_request final : public blob_request_base
     uint64_t start_byte_ = 0;
     std::optional<uint64_t> end_byte_;
     uint64_t delivered_ = 0;
-    std::string etag_;
 };
 
-class delete_blob_request final : public blob_request_base
+class delete_blob_request final : public conditional_request
 {
   public:
     delete_blob_request(std::string container, std::string blob, bool delete_snapshots_only)

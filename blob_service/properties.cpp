@@ -51,7 +51,19 @@ bool parse_size(const std::string &text, uint64_t &size)
     return true;
 }
 
+time_t http_time(const std::string &text)
+{
+    return text.empty() ? -1 : curl_getdate(text.c_str(), nullptr);
+}
+
 } // namespace
+
+bool content_range_total(const std::string &content_range, uint64_t &total)
+{
+    size_t slash = content_range.rfind('/');
+    return slash != std::string::npos && slash + 1 < content_range.size() &&
+           parse_size(content_range.substr(slash + 1), total);
+}
 
 storage_outcome<blob_property> parse_blob_property(const header_map &headers)
 {
@@ -65,9 +77,7 @@ storage_outcome<blob_property> parse_blob_property(const header_map &headers)
     property.etag = header(headers, "ETag");
     property.copy_status = header(headers, "x-ms-copy-status");
 
-    std::string last_modified = header(headers, "Last-Modified");
-    property.last_modified =
-        last_modified.empty() ? -1 : curl_getdate(last_modified.c_str(), nullptr);
+    property.last_modified = http_time(header(headers, "Last-Modified"));
 
     std::string length = header(headers, "Content-Length");
     if (!parse_size(length, property.size)) {
@@ -88,6 +98,18 @@ container_property parse_container_property(const header_map &headers)
     property.metadata = parse_metadata(headers);
     property.valid = true;
     return property;
+}
+
+blob_version parse_blob_version(const header_map &headers)
+{
+    blob_version version;
+    version.etag = header(headers, "ETag");
+    version.last_modified = http_time(header(headers, "Last-Modified"));
+    if (!content_range_total(header(headers, "Content-Range"), version.size) &&
+        !parse_size(header(headers, "Content-Length"), version.size)) {
+        version.size = 0;
+    }
+    return version;
 }
 
 } // namespace azure::blob_service

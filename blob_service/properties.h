@@ -13,4 +13,11 @@ storage_outcome<blob_property> parse_blob_property(const header_map &headers);
 
 container_property parse_container_property(const header_map &headers);
 
+// The version an answer read or stored: its ETag, Last-Modified and, for a read, the whole
+// blob's size (the SIZE of "Content-Range: bytes A-B/SIZE", else Content-Length).
+blob_version parse_blob_version(const header_map &headers);
+
+// The SIZE of a Content-Range "bytes A-B/SIZE" or "bytes */SIZE"; false when it has none.
+bool content_range_total(const std::string &content_range, uint64_t &total);
+
 } // namespace azure::blob_service

@@ -91,6 +91,7 @@ void set_request_url(const storage_account &account, http_base &http, storage_ur
 void finish_request(const storage_account &account, http_base &http, const storage_url &url,
                     storage_headers &headers, const blob_request_base &request)
 {
+    add_access_condition_headers(http, headers, request);
     add_ms_header(http, headers, "x-ms-client-request-id", request.ms_client_request_id(), true);
     add_ms_header(http, headers, "x-ms-lease-id", request.ms_lease_id(), true);
     http.add_header("User-Agent", constants::user_agent);

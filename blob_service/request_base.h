@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "blob_service/credential.h"
@@ -55,6 +56,24 @@ class blob_request_base : public storage_request_base
     virtual std::string ms_lease_id() const { return {}; }
 };
 
+// The access conditions a caller puts on a blob request; empty: none.
+struct access_conditions {
+    std::string if_match;      // an ETag with its quotes
+    std::string if_none_match; // "*": only when no blob has the name
+};
+
+// A blob request that carries the caller's access conditions.
+class conditional_request : public blob_request_base
+{
+  public:
+    void set_conditions(access_conditions conditions) { conditions_ = std::move(conditions); }
+    std::string if_match() const override { return conditions_.if_match; }
+    std::string if_none_match() const override { return conditions_.if_none_match; }
+
+  protected:
+    access_conditions conditions_;
+};
+
 // Sends an "x-ms-" header and records it for signing; an optional empty value is skipped.
 void add_ms_header(http_base &http, storage_headers &headers, const std::string &name,
                    const std::string &value, bool optional = false);
@@ -81,8 +100,8 @@ void set_request_url(const storage_account &account, http_base &http, storage_ur
 void build_bodiless_request(const storage_account &account, http_base &http, http_method method,
                             storage_url url, const blob_request_base &request);
 
-// Common end of every builder: client request id, User-Agent, x-ms-date, x-ms-version, and
-// the signature, in this order.
+// Common end of every builder: access conditions, client request id, lease id, User-Agent,
+// x-ms-date, x-ms-version, and the signature, in this order.
 void finish_request(const storage_account &account, http_base &http, const storage_url &url,
                     storage_headers &headers, const blob_request_base &request);
 

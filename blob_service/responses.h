@@ -66,6 +66,13 @@ struct blob_property {
     metadata_list metadata;
 };
 
+// What a successful answer says about the version of the blob it read or stored.
+struct blob_version {
+    std::string etag; // with its quotes
+    time_t last_modified = -1;
+    uint64_t size = 0; // the whole blob's; from downloads only
+};
+
 struct container_property {
     bool valid = false;
     std::string etag;

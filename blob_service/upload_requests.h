@@ -29,7 +29,7 @@ class put_block_request final : public blob_request_base
     uint64_t content_length_;
 };
 
-class put_block_list_request_base : public blob_request_base
+class put_block_list_request_base : public conditional_request
 {
   public:
     struct block_item {
@@ -64,7 +64,7 @@ class put_block_list_request final : public put_block_list_request_base
 };
 
 // The body comes from the stream the blob client sets on the http request.
-class create_block_blob_request final : public blob_request_base
+class create_block_blob_request final : public conditional_request
 {
   public:
     create_block_blob_request(std::string container, std::string blob, uint64_t content_length,

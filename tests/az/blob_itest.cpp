@@ -79,7 +79,7 @@ TEST_F(blob_itest, download_ranges_and_refusal)
 }
 
 // What the service says of a missing blob, and of one deleted; a data-lake session deletes on
-// the data-lake endpoint, non-recursively.
+// the data-lake endpoint, non-recursively, with its condition.
 TEST_F(blob_itest, missing_and_deleted_blobs)
 {
     recorder get = get_blob(client.get(), container, "missing");
@@ -89,22 +89,114 @@ TEST_F(blob_itest, missing_and_deleted_blobs)
     EXPECT_EQ(head.status, AZ_HttpErrorNotFound);
     EXPECT_TRUE(head.entries.empty());
     put_text(client.get(), container, "gone", "x");
-    for (AZ_status status : {AZ_OK, AZ_ErrorBlobNotFound}) {
-        recorder del;
-        AZ_delete_blob(client.get(), container.c_str(), "gone", record_complete, &del);
-        EXPECT_EQ(del.status, status);
-    }
+    EXPECT_EQ(delete_blob(client.get(), container, "gone").status, AZ_OK);
+    EXPECT_EQ(delete_blob(client.get(), container, "gone").status, AZ_ErrorBlobNotFound);
 
     ostrel_test::fault_proxy proxy(emu);
     proxy.add_rule(R"({"method":"DELETE","respond":{"status":202,)"
                    R"("headers":{"x-ms-request-id":"r"}}})");
-    recorder lake;
-    AZ_delete_blob(make_client(proxy.endpoint(), true).get(), container.c_str(), "d/f",
-                   record_complete, &lake);
-    EXPECT_EQ(lake.status, AZ_OK);
+    AZ_blob_options pinned = {"\"0x8D1\"", false, nullptr};
+    EXPECT_EQ(
+        delete_blob(make_client(proxy.endpoint(), true).get(), container, "d/f", &pinned).status,
+        AZ_OK);
     auto sent = requests_matching(proxy, "DELETE", "/d/f?recursive=false");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].header("x-ms-delete-snapshots"), "include");
+    EXPECT_EQ(sent[0].header("If-Match"), "\"0x8D1\"");
+}
+
+// Each conditional call acts on the version it names or on nothing, and the blob's state is
+// read back directly afterwards.
+TEST_F(blob_itest, put_only_where_no_blob_is)
+{
+    time_t before = time(nullptr);
+    AZ_blob_options absent = {nullptr, true, nullptr};
+    auto fresh = put_text_ex(client.get(), container, "fresh", "hello", absent);
+    EXPECT_EQ(fresh.status, AZ_OK) << fresh.message.value_or("");
+    ASSERT_EQ(fresh.versions.size(), 1u);
+    entry stored = fresh.versions[0];
+    entry head = head_entry(client.get(), container, "fresh");
+    EXPECT_EQ(stored.name, "fresh");
+    EXPECT_EQ(stored.size, 5u);
+    ASSERT_TRUE(stored.has_etag);
+    EXPECT_EQ(stored.etag, head.etag);
+    EXPECT_EQ(stored.etag.front(), '"');
+    EXPECT_GE(stored.last_modified, static_cast<int64_t>(before) - 2);
+    EXPECT_EQ(stored.last_modified, head.last_modified);
+
+    // Make directory's case: a folder marker must not replace a file of that name.
+    put_text(client.get(), container, "taken", "file content");
+    auto marker =
+        put_text_ex(client.get(), container, "taken", "", absent, {{"hdi_isfolder", "true"}});
+    EXPECT_EQ(marker.status, 49u); // ErrorBlobAlreadyExists
+    EXPECT_EQ(marker.code, "409");
+    EXPECT_TRUE(marker.versions.empty());
+    EXPECT_EQ(get_blob(client.get(), container, "taken").data, "file content");
+    EXPECT_FALSE(head_entry(client.get(), container, "taken").folder_marker);
+}
+
+TEST_F(blob_itest, read_only_the_named_version)
+{
+    put_text(client.get(), container, "v", "0123456789");
+    std::string first = head_entry(client.get(), container, "v").etag;
+
+    auto part = get_blob(client.get(), container, "v", 2, 3, first.c_str());
+    EXPECT_EQ(part.status, AZ_OK) << part.message.value_or("");
+    EXPECT_EQ(part.data, "234");
+    ASSERT_EQ(part.versions.size(), 1u);
+    EXPECT_EQ(part.versions[0].etag, first);
+    EXPECT_EQ(part.versions[0].size, 10u);
+    auto whole = get_blob(client.get(), container, "v");
+    ASSERT_EQ(whole.versions.size(), 1u);
+    EXPECT_EQ(whole.versions[0].size, 10u);
+    EXPECT_EQ(whole.versions[0].etag, first);
+
+    put_text(client.get(), container, "v", "rewritten");
+    auto stale = get_blob(client.get(), container, "v", 0, 4, first.c_str());
+    EXPECT_EQ(stale.status, AZ_ErrorPreconditionFailed);
+    EXPECT_EQ(stale.code, "412");
+    EXPECT_EQ(stale.chunks, 0);
+    EXPECT_TRUE(stale.versions.empty());
+}
+
+// Something between us and the service may drop the condition or let a hostile one through.
+TEST_F(blob_itest, named_version_is_checked_not_trusted)
+{
+    ostrel_test::fault_proxy proxy(emu);
+    auto via = make_client(proxy.endpoint());
+    proxy.add_rule(R"({"method":"GET","path":"/lied$","respond":{"status":200,)"
+                   R"("headers":{"ETag":"\"0x2\"","x-ms-request-id":"r"},"body":"abc"}})");
+    auto other = get_blob(via.get(), container, "lied", 0, 0, "\"0x1\"");
+    EXPECT_EQ(other.status, AZ_ErrorPreconditionFailed);
+    EXPECT_TRUE(other.versions.empty());
+
+    proxy.clear_log();
+    auto injected = get_blob(via.get(), container, "lied", 0, 0, "\"0x1\"\r\nx-ms-meta-a: b");
+    EXPECT_EQ(injected.status, AZ_InternalError);
+    EXPECT_TRUE(proxy.requests().empty());
+}
+
+TEST_F(blob_itest, delete_only_the_named_version)
+{
+    put_text(client.get(), container, "d", "old");
+    AZ_blob_options stale = {nullptr, false, nullptr};
+    std::string first = head_entry(client.get(), container, "d").etag;
+    stale.if_match = first.c_str();
+    put_text(client.get(), container, "d", "new");
+
+    auto refused = delete_blob(client.get(), container, "d", &stale);
+    EXPECT_EQ(refused.status, AZ_ErrorPreconditionFailed);
+    EXPECT_EQ(get_blob(client.get(), container, "d").data, "new");
+
+    // A condition a delete cannot mean is refused before anything is sent.
+    AZ_blob_options absent = {nullptr, true, nullptr};
+    EXPECT_EQ(delete_blob(client.get(), container, "d", &absent).status, AZ_InternalError);
+    EXPECT_EQ(get_blob(client.get(), container, "d").data, "new");
+
+    std::string current = head_entry(client.get(), container, "d").etag;
+    AZ_blob_options fresh = {current.c_str(), false, nullptr};
+    EXPECT_EQ(delete_blob(client.get(), container, "d", &fresh).status, AZ_OK);
+    EXPECT_EQ(head_blob(client.get(), container, "d").status, AZ_HttpErrorNotFound);
 }
 
 // Resolved on the way, a "." or ".." segment would reach another blob or container: such a

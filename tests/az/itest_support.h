@@ -52,18 +52,30 @@ class container_test : public ::testing::Test
     std::string container = ostrel_test::unique_name("test");
 };
 
-inline recorder put_text(AZ_client *c, const std::string &container, const std::string &key,
-                         const std::string &text, const pairs &metadata = {})
+// Versions go to recorder::versions when `blob_options` names no callback of its own.
+inline recorder put_text_ex(AZ_client *c, const std::string &container, const std::string &key,
+                            const std::string &text, AZ_blob_options blob_options,
+                            const pairs &metadata = {})
 {
     std::vector<AZ_name_value> meta;
     for (const auto &m : metadata) {
         meta.push_back({m.first.c_str(), m.second.c_str()});
     }
     AZ_put_options options = {nullptr, static_cast<int32_t>(meta.size()), meta.data()};
+    if (blob_options.version == nullptr) {
+        blob_options.version = record_version;
+    }
     recorder r;
     r.upload = text;
-    AZ_put_blob(c, container.c_str(), key.c_str(), text.size(), &options, supply_data,
-                record_complete, &r);
+    AZ_put_blob_ex(c, container.c_str(), key.c_str(), text.size(), &options, &blob_options,
+                   supply_data, record_complete, &r);
+    return r;
+}
+
+inline recorder put_text(AZ_client *c, const std::string &container, const std::string &key,
+                         const std::string &text, const pairs &metadata = {})
+{
+    recorder r = put_text_ex(c, container, key, text, {}, metadata);
     EXPECT_EQ(r.status, AZ_OK) << key << ": " << r.message.value_or("");
     return r;
 }
@@ -75,11 +87,29 @@ inline recorder head_blob(AZ_client *c, const std::string &container, const std:
     return r;
 }
 
+// The one entry a HEAD of `key` reported (an empty entry, and a failure, otherwise).
+inline entry head_entry(AZ_client *c, const std::string &container, const std::string &key)
+{
+    recorder r = head_blob(c, container, key);
+    EXPECT_EQ(r.entries.size(), 1u) << key << ": " << r.message.value_or("");
+    return r.entries.empty() ? entry{} : r.entries[0];
+}
+
 inline recorder get_blob(AZ_client *c, const std::string &container, const std::string &key,
-                         uint64_t offset = 0, uint64_t size = 0)
+                         uint64_t offset = 0, uint64_t size = 0, const char *if_match = nullptr)
+{
+    AZ_blob_options options = {if_match, false, record_version};
+    recorder r;
+    AZ_get_blob_ex(c, container.c_str(), key.c_str(), offset, size, &options, record_data,
+                   record_complete, &r);
+    return r;
+}
+
+inline recorder delete_blob(AZ_client *c, const std::string &container, const std::string &key,
+                            const AZ_blob_options *options = nullptr)
 {
     recorder r;
-    AZ_get_blob(c, container.c_str(), key.c_str(), offset, size, record_data, record_complete, &r);
+    AZ_delete_blob_ex(c, container.c_str(), key.c_str(), options, record_complete, &r);
     return r;
 }
 

@@ -2,6 +2,7 @@
 // setting, and pages the emulator only gives through the fault proxy.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,6 +76,34 @@ TEST_F(list_blobs_itest, marker_and_prefix_on_one_page)
     auto slash = list_blobs(client.get(), container, "d/slash/");
     EXPECT_EQ(names_and_kinds(slash), (kinds{{"d/slash/", false}}));
     EXPECT_EQ(slash.entries[0].size, 3u);
+}
+
+TEST_F(list_blobs_itest, etag_and_folder_marker_agree_with_head)
+{
+    put_text(client.get(), container, "m", "", {{"hdi_isfolder", "true"}});
+    put_text(client.get(), container, "s/", "", {{"HDI_ISFOLDER", "TRUE"}});
+    put_text(client.get(), container, "p/", "abc");
+    put_text(client.get(), container, "f", "abc", {{"hdi_isfolder", "false"}});
+    std::map<std::string, entry> listed;
+    for (const auto &e : list_blobs(client.get(), container, "").entries) {
+        // Prefixes are no blobs and have no version.
+        EXPECT_EQ(e.has_etag, e.name != "p/" && e.name != "s/") << e.name;
+        listed[e.name] = e;
+    }
+    for (const char *prefix : {"s/", "p/"}) {
+        for (const auto &e : list_blobs(client.get(), container, prefix).entries) {
+            listed[e.name] = e;
+        }
+    }
+    for (auto [key, marker] :
+         {std::pair<std::string, bool>{"m", true}, {"s/", true}, {"p/", false}, {"f", false}}) {
+        entry head = head_entry(client.get(), container, key);
+        EXPECT_TRUE(head.has_etag) << key;
+        EXPECT_EQ(head.etag.front(), '"') << key;
+        EXPECT_EQ(listed[key].etag, head.etag) << key;
+        EXPECT_EQ(head.folder_marker, marker) << key;
+        EXPECT_EQ(listed[key].folder_marker, marker) << key;
+    }
 }
 
 // The emulator's marker is the last name listed: a crafted first page that ends with the

@@ -184,4 +184,33 @@ TEST_F(put_blob_itest, failed_uploads_store_nothing)
     EXPECT_EQ(refresh.tokens.size(), 2u);
 }
 
+// Blocks are staged unconditionally; the commit carries the condition and its answer names
+// the version stored. The proxy stands in for the service, so no 128 MiB is kept.
+TEST_F(put_blob_itest, block_upload_puts_the_condition_on_the_commit)
+{
+    proxy.add_rule(R"({"method":"PUT","path":"comp=block$","respond":{"status":201,)"
+                   R"("headers":{"x-ms-request-id":"r"}}})");
+    proxy.add_rule(R"({"method":"PUT","path":"comp=blocklist","times":1,"respond":{"status":201,)"
+                   R"("headers":{"ETag":"\"0x8DC0\"","x-ms-request-id":"r",)"
+                   R"("Last-Modified":"Sun, 06 Nov 1994 08:49:37 GMT"}}})");
+    pattern source;
+    source.size = one_request_limit + 1;
+    AZ_blob_options absent = {nullptr, true, record_version};
+    AZ_put_blob_ex(client.get(), container.c_str(), "new", source.size, nullptr, &absent,
+                   pattern_supply, record_complete, static_cast<recorder *>(&source));
+    ASSERT_EQ(source.status, AZ_OK) << source.message.value_or("");
+    ASSERT_EQ(source.versions.size(), 1u);
+    EXPECT_EQ(source.versions[0].name, "new");
+    EXPECT_EQ(source.versions[0].etag, "\"0x8DC0\"");
+    EXPECT_EQ(source.versions[0].size, one_request_limit + 1);
+    EXPECT_EQ(source.versions[0].last_modified, 784111777);
+    auto sent = requests_matching(proxy, "PUT", "/new?");
+    ASSERT_EQ(sent.size(), 3u);
+    for (const auto &request : sent) {
+        bool commit = request.target.find("comp=blocklist") != std::string::npos;
+        EXPECT_EQ(request.header("If-None-Match"), commit ? "*" : "") << request.target;
+    }
+    EXPECT_NE(sent[2].target.find("comp=blocklist"), std::string::npos);
+}
+
 } // namespace

@@ -26,12 +26,16 @@ struct entry {
     std::string md5;
     bool is_directory = false;
     pairs metadata;
+    bool has_etag = false;
+    std::string etag;
+    bool folder_marker = false;
 };
 
 // Everything one AZ_ call reported, in order; a text the call left NULL stays empty. An entry
 // after the completion, or a second completion, fails the test.
 struct recorder {
     std::vector<entry> entries;
+    std::vector<entry> versions; // version reports of the _ex calls
     int completions = 0;
     AZ_status status = 9999;
     std::optional<std::string> message, code, code_name, resource;
@@ -48,17 +52,33 @@ inline std::optional<std::string> text_of(const char *text)
     return text ? std::optional<std::string>(text) : std::nullopt;
 }
 
-inline int record_properties(AZ_properties *p, void *arg)
+inline entry entry_of(const AZ_properties *p)
 {
-    auto *r = static_cast<recorder *>(arg);
-    EXPECT_EQ(r->completions, 0) << "an entry after the completion";
-    entry e{p->name,         p->size, p->last_modified, p->md5 != nullptr, p->md5 ? p->md5 : "",
-            p->is_directory, {}};
+    entry e{
+        p->name,         p->size, p->last_modified,   p->md5 != nullptr,      p->md5 ? p->md5 : "",
+        p->is_directory, {},      p->etag != nullptr, p->etag ? p->etag : "", p->folder_marker};
     for (int32_t i = 0; i < p->metadata_count; i++) {
         e.metadata.emplace_back(p->metadata[i].name, p->metadata[i].value);
     }
-    r->entries.push_back(e);
+    return e;
+}
+
+inline int record_into(std::vector<entry> recorder::*list, const AZ_properties *p, void *arg)
+{
+    auto *r = static_cast<recorder *>(arg);
+    EXPECT_EQ(r->completions, 0) << "a report after the completion";
+    (r->*list).push_back(entry_of(p));
     return 0;
+}
+
+inline int record_properties(AZ_properties *p, void *arg)
+{
+    return record_into(&recorder::entries, p, arg);
+}
+
+inline int record_version(AZ_properties *p, void *arg)
+{
+    return record_into(&recorder::versions, p, arg);
 }
 
 inline void record_complete(AZ_status status, AZ_error_details *d, void *arg)

@@ -30,8 +30,13 @@ TEST(status, names_and_lookups_at_the_ends_of_each_group)
     for (size_t i = 0; i < std::size(values); i++) {
         EXPECT_STREQ(AZ_get_status_name(values[i]), names[i]);
     }
-    const char *codes[] = {"AppendPositionConditionNotMet", "QuotaExceeded", "blobnotfound", ""};
-    const AZ_status by_code[] = {48, 195, 196, 196};
+    const char *codes[] = {"AppendPositionConditionNotMet",
+                           "QuotaExceeded",
+                           "ConditionNotMet",
+                           "conditionnotmet",
+                           "blobnotfound",
+                           ""};
+    const AZ_status by_code[] = {48, 195, 179, 196, 196, 196};
     for (size_t i = 0; i < std::size(codes); i++) {
         EXPECT_EQ(AZ_status_from_code_name(codes[i]), by_code[i]) << codes[i];
     }

@@ -108,6 +108,14 @@ TEST(requests, download_resume_asks_for_the_rest_of_the_same_version)
 
     bs::download_blob_request no_etag("c", "b");
     EXPECT_FALSE(no_etag.resume_after(10, ""));
+
+    // A version the caller named is the pin from the first attempt on.
+    bs::download_blob_request pinned("c", "b");
+    pinned.set_conditions({"\"0x8D2\"", ""});
+    EXPECT_EQ(build(pinned).header("If-Match"), "\"0x8D2\"");
+    EXPECT_FALSE(pinned.resume_after(10, "\"0x8D3\""));
+    ASSERT_TRUE(pinned.resume_after(10, ""));
+    EXPECT_EQ(build(pinned).header("If-Match"), "\"0x8D2\"");
 }
 
 TEST(requests, delete_blob)
