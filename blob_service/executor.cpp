@@ -178,6 +178,10 @@ execution_result execute_request(const storage_account &account, storage_request
     uint64_t delivered = 0;
     std::string etag;
     bool acted_unanswered = false;
+    auto failure = [&] {
+        result.error.earlier_attempt_unanswered = acted_unanswered;
+        return result;
+    };
     std::function<bool(int)> switch_error;
     if (destination == body_destination::parser) {
         switch_error = [](int) { return true; };
@@ -189,14 +193,14 @@ execution_result execute_request(const storage_account &account, storage_request
         if (retry.numbers != 0) {
             retry_info info = context.retry_policy->evaluate(retry);
             if (!info.should_retry) {
-                return result;
+                return failure();
             }
             // The last error stands when the request cannot be repeated faithfully.
             if (!http.reset_input_stream()) {
-                return result;
+                return failure();
             }
             if (delivered > 0 && !request.resume_after(delivered, etag)) {
-                return result;
+                return failure();
             }
             if (acted_unanswered) {
                 request.prepare_repeat_after_lost_answer();
@@ -231,11 +235,11 @@ execution_result execute_request(const storage_account &account, storage_request
 
         if (!unsuccessful(status) && !from_service(http)) {
             result.error = not_service_error(http, status);
-            return result;
+            return failure();
         }
         if (http.get_output_state() != output_state::ok) {
             result.error = output_error(http, code, status, delivered, context);
-            return result;
+            return failure();
         }
 
         ++retry.numbers;
@@ -326,6 +330,15 @@ parse_listing_body(const executor_context &context, const http_base &http, int s
 {
     return parse_listing(http, status, body, *context.xml_parser,
                          &xml_parser_base::parse_list_blobs_segmented_response);
+}
+
+storage_outcome<block_list_response> parse_listing_body(const executor_context &context,
+                                                        const http_base &http, int status,
+                                                        const std::string &body,
+                                                        const block_list_response *)
+{
+    return parse_listing(http, status, body, *context.xml_parser,
+                         &xml_parser_base::parse_block_list_response);
 }
 
 } // namespace azure::blob_service

@@ -57,6 +57,10 @@ parse_listing_body(const executor_context &context, const http_base &http, int s
 storage_outcome<list_blobs_segmented_response>
 parse_listing_body(const executor_context &context, const http_base &http, int status,
                    const std::string &body, const list_blobs_segmented_response *);
+storage_outcome<block_list_response> parse_listing_body(const executor_context &context,
+                                                        const http_base &http, int status,
+                                                        const std::string &body,
+                                                        const block_list_response *);
 
 // The returned future is already satisfied: everything runs on the calling thread. A listing
 // is collected and parsed; any other answer's body goes to the request's output stream.

@@ -29,6 +29,9 @@ struct storage_error {
     // ("Content-Range", value) when the answer had one, then ("x-ms-range", value) when the
     // request sent a range.
     std::vector<std::pair<std::string, std::string>> details;
+    // An earlier attempt may have done the work: it was sent and its answer was lost. A
+    // caller that can tell its own work from the service's state may check.
+    bool earlier_attempt_unanswered = false;
 };
 
 } // namespace azure::blob_service

@@ -71,6 +71,20 @@ class blob_client_itest : public ::testing::Test
         return matching;
     }
 
+    static void stage_blocks(const std::string &blob,
+                             const std::vector<bs::put_block_list_request_base::block_item> &ids,
+                             const std::vector<std::string> &parts)
+    {
+        for (size_t i = 0; i < ids.size(); ++i) {
+            std::istringstream part(parts[i]);
+            auto staged =
+                client_
+                    ->upload_block_from_stream(container_, blob, ids[i].id, part, parts[i].size())
+                    .get();
+            ASSERT_TRUE(staged.success()) << staged.error().code;
+        }
+    }
+
     // Downloads into a sink that cannot seek, as the storage layer's cannot; `data` gets what
     // arrived.
     static bs::storage_outcome<void> download(const std::string &blob, uint64_t offset,
@@ -400,27 +414,25 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
     using block = bs::put_block_list_request_base::block_item;
     const std::string account = proxy_->endpoint().account;
     const std::string data = ostrel_test::random_bytes(3000, 9);
-    const std::string parts[] = {data.substr(0, 1000), data.substr(1000)};
+    const std::vector<std::string> parts = {data.substr(0, 1000), data.substr(1000)};
     const std::vector<block> ids = {
         {bs::to_base64(std::vector<uint8_t>{'b', '0'}), block::uncommitted},
         {bs::to_base64(std::vector<uint8_t>{'b', '1'}), block::uncommitted}};
     for (bool fresh : {true, false}) {
         const std::string made = ostrel_test::unique_name("made");
         const std::string doomed = ostrel_test::unique_name("doomed");
+        // Where no blob is: the repeat fails its condition on the lost attempt's own commit.
+        const std::string guarded = ostrel_test::unique_name("guarded");
         ASSERT_TRUE(client_->create_container(doomed).get().success());
         upload("lost-delete", "x");
-        for (size_t i = 0; i < 2; ++i) {
-            std::istringstream part(parts[i]);
-            ASSERT_TRUE(client_
-                            ->upload_block_from_stream(container_, "lost-commit", ids[i].id, part,
-                                                       parts[i].size())
-                            .get()
-                            .success());
+        for (const std::string &blob : {std::string("lost-commit"), guarded}) {
+            stage_blocks(blob, ids, parts);
         }
         const struct {
             const char *name, *method;
             std::string path;
             std::function<bs::storage_outcome<void>(bs::blob_client &)> call;
+            size_t requests = 2;
         } rows[] = {
             {"create container", "PUT", "^/" + account + "/" + made + "[?]",
              [&](bs::blob_client &c) { return c.create_container(made).get(); }},
@@ -432,6 +444,11 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
              [&](bs::blob_client &c) {
                  return c.put_block_list(container_, "lost-commit", ids, {}).get();
              }},
+            {"conditional commit", "PUT", "comp=blocklist",
+             [&](bs::blob_client &c) {
+                 return c.put_block_list(container_, guarded, ids, {}, {"", "*"}).get();
+             },
+             3},
         };
         for (const auto &row : rows) {
             // The suite's client has a live connection on each pooled handle by now.
@@ -445,16 +462,19 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
             EXPECT_TRUE(outcome.success())
                 << row.name << (fresh ? " (fresh)" : " (reused)") << ": " << outcome.error().code
                 << " " << outcome.error().code_name;
-            EXPECT_EQ(proxy_->requests().size(), 2u) << row.name;
+            // The conditional commit's repeat fails, and its block list is looked at.
+            EXPECT_EQ(proxy_->requests().size(), row.requests) << row.name;
         }
         proxy_->clear_rules();
         EXPECT_TRUE(client_->get_container_properties(made).get().success());
         EXPECT_EQ(client_->get_container_properties(doomed).get().error().code, "404");
         EXPECT_EQ(client_->get_blob_properties(container_, "lost-delete").get().error().code,
                   "404");
-        std::string stored;
-        ASSERT_TRUE(download("lost-commit", 0, 0, &stored).success());
-        EXPECT_TRUE(stored == data);
+        for (const std::string &blob : {std::string("lost-commit"), guarded}) {
+            std::string stored;
+            ASSERT_TRUE(download(blob, 0, 0, &stored).success());
+            EXPECT_TRUE(stored == data) << blob;
+        }
     }
 }
 
@@ -466,7 +486,26 @@ TEST_F(blob_client_itest, repeat_after_a_refusal_reports_what_it_finds)
     auto outcome = client_->create_container(container_).get();
     ASSERT_FALSE(outcome.success());
     EXPECT_EQ(outcome.error().code_name, "ContainerAlreadyExists");
+
     EXPECT_EQ(proxy_->requests().size(), 2u);
+    // A commit that never reached the service meets another's blob: not its own work.
+    using block = bs::put_block_list_request_base::block_item;
+    const std::vector<block> ids = {
+        {bs::to_base64(std::vector<uint8_t>{'t', '0'}), block::uncommitted}};
+    const std::vector<block> others = {
+        {bs::to_base64(std::vector<uint8_t>{'o', '0'}), block::uncommitted}};
+    stage_blocks("taken-commit", others, {"other"});
+    ASSERT_TRUE(client_->put_block_list(container_, "taken-commit", others, {}).get().success());
+    stage_blocks("taken-commit", ids, {"mine"});
+    proxy_->clear_rules();
+    proxy_->add_rule(R"({"method":"PUT","path":"comp=blocklist","times":1,"refuse":true})");
+    auto fresh = ostrel_test::make_client(proxy_->endpoint(), credential_);
+    auto refused = fresh->put_block_list(container_, "taken-commit", ids, {}, {"", "*"}).get();
+    ASSERT_FALSE(refused.success());
+    EXPECT_EQ(refused.error().code_name, "BlobAlreadyExists");
+    std::string kept;
+    ASSERT_TRUE(download("taken-commit", 0, 0, &kept).success());
+    EXPECT_EQ(kept, "other");
 }
 
 // A gateway or captive portal answering 200 did none of the work, and its page is no data.
