@@ -133,6 +133,8 @@ TEST_F(put_blob_itest, a_byte_above_the_limit_makes_two_blocks)
     EXPECT_EQ(check.status, AZ_OK);
     EXPECT_EQ(check.offset, source.size);
     EXPECT_EQ(check.mismatches, 0u);
+    // The emulator keeps blobs in memory.
+    delete_blob(client.get(), container, "big");
 }
 
 TEST_F(put_blob_itest, exactly_the_limit_goes_in_one_request)
@@ -148,6 +150,7 @@ TEST_F(put_blob_itest, exactly_the_limit_goes_in_one_request)
     EXPECT_EQ(sent[0].target.find("comp="), std::string::npos);
     EXPECT_EQ(sent[0].body_size, one_request_limit);
     EXPECT_EQ(sent[0].header("x-ms-blob-type"), "BlockBlob");
+    delete_blob(client.get(), container, "limit");
 }
 
 // A source that fails, ends early or overruns, or a block the service refuses, never leaves a
