@@ -30,6 +30,7 @@ enum {
     AZ_ConnectionFailed = 45,
     AZ_AbortedByCallback = 46,
     AZ_NotSupported = 47,
+    AZ_ErrorBlobAlreadyExists = 49,
     AZ_ErrorBlobNotFound = 52,
     AZ_ErrorContainerAlreadyExists = 59,
     AZ_ErrorContainerNotFound = 64,

@@ -101,11 +101,9 @@ typedef struct ostrel_l_azure_checksum_state_s {
     int32_t update_interval; /* seconds; 0: no progress replies */
     time_t next_report;
     ostrel_i_az_checksum_t *md5;
-    ostrel_result_t digest_result; /* first failure of the digest in this try */
-    bool stopped;                  /* no more bytes are taken in this try */
-    bool head_seen;
-    bool is_directory;
-    uint64_t blob_size;
+    ostrel_result_t digest_result;         /* first failure of the digest in this try */
+    bool stopped;                          /* no more bytes are taken in this try */
+    ostrel_i_azure_blob_version_t version; /* the one the read is pinned to */
     char checksum[33];
 } ostrel_l_azure_checksum_state_t;
 
@@ -121,62 +119,37 @@ static void ostrel_l_azure_checksum_digest_reset(ostrel_l_azure_checksum_state_t
 
 static ostrel_result_t ostrel_l_azure_checksum_not_blob(const char *path)
 {
-    ostrel_object_t *error = ostrel_error_construct_error(
-        NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_i_azure_checksum", __LINE__, "%s",
-        "Ostrel-Azure-Error: checksum needs a blob path");
-    return ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-        NULL, error, 550, "IS_A_DIRECTORY", "GridFTP-Path: \"%s\"", path ? path : ""));
-}
-
-static void ostrel_l_azure_checksum_finish(ostrel_gfs_operation_t op, ostrel_result_t result,
-                                           char *checksum,
-                                           ostrel_i_azure_command_request_t *request)
-{
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
-                       "finished_command: op=%p result=%#lx checksum=%.*s\n", (void *)op,
-                       (unsigned long)result, 32, checksum ? checksum : "");
-    ostrel_i_azure_command_request_finish(op, result, checksum, request);
+    return ostrel_i_azure_path_error(550, "IS_A_DIRECTORY", path, "checksum needs a blob path");
 }
 
 /* Only a digest of the whole blob may come from its properties or the cache. */
 static bool ostrel_l_azure_checksum_whole(const ostrel_l_azure_checksum_state_t *state)
 {
     return state->offset == 0 &&
-           (state->length == -1 || (uint64_t)state->length == state->blob_size);
+           (state->length == -1 || (uint64_t)state->length == state->version.size);
 }
 
-static int ostrel_l_azure_checksum_callback(AZ_properties *properties, void *arg)
+/* The digest without reading: the service's Content-MD5 or the cache. */
+static void ostrel_l_azure_checksum_known(ostrel_l_azure_checksum_state_t *state)
 {
-    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)arg;
-    char md5[33] = "";
+    const char *md5 = state->version.md5;
     int consumed = 0;
+    char digits[33];
 
-    ostrel_i_azure_trace_enter();
-    if (properties == NULL)
-        return 0;
-    state->head_seen = true;
-    state->is_directory = properties->is_directory;
-    state->blob_size = properties->size;
-    if (properties->is_directory || !ostrel_l_azure_checksum_whole(state))
-        goto out;
-
-    if (properties->md5 != NULL) {
-        ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "Setting md5sum=%.32s from properties\n",
-                           properties->md5);
-        if (sscanf(properties->md5, "%32[a-fA-F0-9]%n", md5, &consumed) == 1 && consumed == 32 &&
-            properties->md5[32] == '\0') {
-            for (int i = 0; i < 32; i++)
-                state->checksum[i] = (char)tolower((unsigned char)md5[i]);
-            state->checksum[32] = '\0';
+    if (!ostrel_l_azure_checksum_whole(state))
+        return;
+    if (md5[0] != '\0') {
+        ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "Setting md5sum=%.32s from properties\n", md5);
+        if (sscanf(md5, "%32[a-fA-F0-9]%n", digits, &consumed) == 1 && consumed == 32 &&
+            md5[32] == '\0') {
+            for (int i = 0; i < 33; i++)
+                state->checksum[i] = (char)tolower((unsigned char)digits[i]);
+            return;
         }
     }
-    if (state->checksum[0] == '\0')
-        ostrel_i_az_checksum_find(state->request.az_handle->account, state->request.container,
-                                  state->request.key, (time_t)properties->last_modified,
-                                  state->checksum);
-out:
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "exit status=%d: %s\n", 0, AZ_get_status_name(0));
-    return 0;
+    ostrel_i_az_checksum_find(state->request.az_handle->account, state->request.container,
+                              state->request.key, (time_t)state->version.last_modified,
+                              state->checksum);
 }
 
 static void ostrel_l_azure_checksum_report(ostrel_l_azure_checksum_state_t *state)
@@ -208,8 +181,11 @@ static int32_t ostrel_l_azure_checksum_data(int32_t count, const unsigned char *
         state->stopped = true;
         return 0;
     }
-    state->digest_result = ostrel_i_az_checksum_update(state->md5, data, (size_t)count);
-    if (state->digest_result != OSTREL_SUCCESS) {
+    ostrel_result_t update = ostrel_i_az_checksum_update(state->md5, data, (size_t)count);
+    if (update != OSTREL_SUCCESS) {
+        ostrel_object_free(ostrel_error_get(update));
+        state->digest_result = ostrel_l_az_checksum_error("ostrel_l_azure_checksum_data", __LINE__,
+                                                          "MD5_Update error");
         state->stopped = true;
         return 0;
     }
@@ -218,20 +194,13 @@ static int32_t ostrel_l_azure_checksum_data(int32_t count, const unsigned char *
     return count;
 }
 
-static void ostrel_l_azure_checksum_head_call(void *request)
-{
-    ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
-
-    state->head_seen = false;
-    AZ_head_blob(state->request.az_handle->client, state->request.container, state->request.key,
-                 ostrel_l_azure_checksum_callback, ostrel_i_azure_command_request_done, state);
-}
-
 /* Every try digests from a fresh context: bytes of a failed try must not
- * count towards the answer. */
+ * count towards the answer. The read is pinned to the version the head
+ * sized. */
 static void ostrel_l_azure_checksum_get_call(void *request)
 {
     ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
+    AZ_blob_options pin = {state->version.etag, false, NULL};
     ostrel_result_t result;
 
     ostrel_l_azure_checksum_digest_reset(state);
@@ -240,9 +209,9 @@ static void ostrel_l_azure_checksum_get_call(void *request)
         state->request.result = result;
         return;
     }
-    AZ_get_blob(state->request.az_handle->client, state->request.container, state->request.key,
-                (uint64_t)state->offset, state->bytes_expected, ostrel_l_azure_checksum_data,
-                ostrel_i_azure_command_request_done, state);
+    AZ_get_blob_ex(state->request.az_handle->client, state->request.container, state->request.key,
+                   (uint64_t)state->offset, state->bytes_expected, &pin,
+                   ostrel_l_azure_checksum_data, ostrel_i_azure_command_request_done, state);
 }
 
 /* Bytes the range covers, once the head has given the blob's size. */
@@ -250,45 +219,65 @@ static ostrel_result_t ostrel_l_azure_checksum_range(ostrel_l_azure_checksum_sta
 {
     uint64_t rest;
 
-    if ((uint64_t)state->offset > state->blob_size)
+    if ((uint64_t)state->offset > state->version.size)
         return ostrel_i_azure_system_error("checksum", EINVAL);
-    rest = state->blob_size - (uint64_t)state->offset;
+    rest = state->version.size - (uint64_t)state->offset;
     if (state->length != -1 && (uint64_t)state->length < rest)
         rest = (uint64_t)state->length;
     state->bytes_expected = rest;
     return OSTREL_SUCCESS;
 }
 
-static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_state_t *state)
+/* The read's outcome, or success with changed set when the blob is no
+ * longer the version the head saw. */
+static ostrel_result_t ostrel_l_azure_checksum_read(ostrel_l_azure_checksum_state_t *state,
+                                                    bool *changed)
+{
+    ostrel_i_azure_command_request_t *request = &state->request;
+    ostrel_result_t result;
+
+    ostrel_i_azure_command_request_call(request, "AZ_get_blob", request->key,
+                                        ostrel_l_azure_checksum_get_call, state);
+    result = request->result;
+    request->result = OSTREL_SUCCESS;
+    if (request->status == AZ_ErrorPreconditionFailed) {
+        ostrel_object_free(ostrel_error_get(result));
+        *changed = true;
+        return OSTREL_SUCCESS;
+    }
+    if (result != OSTREL_SUCCESS)
+        return result;
+    if (state->digest_result != OSTREL_SUCCESS) {
+        result = state->digest_result;
+        state->digest_result = OSTREL_SUCCESS;
+        return result;
+    }
+    if (state->bytes_done != state->bytes_expected)
+        return ostrel_error_put(ostrel_error_construct_error(
+            NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_l_azure_checksum_thread",
+            __LINE__, "Ostrel-Azure-Error: read %" PRIu64 " of %" PRIu64 " bytes of \"%s\"",
+            state->bytes_done, state->bytes_expected, request->error_path));
+    return OSTREL_SUCCESS;
+}
+
+static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_state_t *state,
+                                                       bool *changed)
 {
     ostrel_result_t result;
 
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "op=%p no_md5_metadata_available\n",
-                       (void *)state->request.op);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_DEBUG, state->request.command->worker,
+                            "op=%p no_md5_metadata_available\n", (void *)state->request.op);
     result = ostrel_l_azure_checksum_range(state);
     if (result != OSTREL_SUCCESS)
         return result;
     state->next_report = time(NULL) + state->update_interval;
 
-    if (state->bytes_expected == 0) {
-        /* AZ_get_blob reads size 0 as "to the end"; nothing to read here. */
+    /* AZ_get_blob reads size 0 as "to the end"; nothing to read here. */
+    if (state->bytes_expected == 0)
         result = ostrel_i_az_checksum_init(&state->md5, 0);
-    } else {
-        ostrel_i_azure_command_request_call(&state->request, "AZ_get_blob",
-                                            ostrel_l_azure_checksum_get_call);
-        result = state->request.result;
-        state->request.result = OSTREL_SUCCESS;
-        if (result == OSTREL_SUCCESS && state->digest_result != OSTREL_SUCCESS) {
-            result = state->digest_result;
-            state->digest_result = OSTREL_SUCCESS;
-        } else if (result == OSTREL_SUCCESS && state->bytes_done != state->bytes_expected) {
-            result = ostrel_error_put(ostrel_error_construct_error(
-                NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_l_azure_checksum_thread",
-                __LINE__, "Ostrel-Azure-Error: read %" PRIu64 " of %" PRIu64 " bytes of \"%s\"",
-                state->bytes_done, state->bytes_expected, state->request.error_path));
-        }
-    }
-    if (result != OSTREL_SUCCESS)
+    else
+        result = ostrel_l_azure_checksum_read(state, changed);
+    if (result != OSTREL_SUCCESS || *changed)
         return result;
     result = ostrel_i_az_checksum_finalize(state->md5);
     if (result == OSTREL_SUCCESS)
@@ -297,33 +286,60 @@ static ostrel_result_t ostrel_l_azure_checksum_compute(ostrel_l_azure_checksum_s
     return result;
 }
 
+/* One round: head, then the digest of the version it saw. */
+static ostrel_result_t ostrel_l_azure_checksum_round(ostrel_l_azure_checksum_state_t *state,
+                                                     bool *changed)
+{
+    ostrel_i_azure_command_request_t *request = &state->request;
+    /* Taken before the head: any later change of the blob has a later time. */
+    time_t started = time(NULL);
+    ostrel_result_t result;
+
+    result = ostrel_i_azure_command_request_head(request, request->key, &state->version);
+    request->result = OSTREL_SUCCESS;
+    if (result != OSTREL_SUCCESS)
+        return result;
+    if (!state->version.found)
+        return ostrel_error_put(
+            ostrel_i_AzureError_to_error(AZ_HttpErrorNotFound, request->error_path, NULL));
+    if (state->version.is_directory)
+        return ostrel_l_azure_checksum_not_blob(request->error_path);
+    ostrel_l_azure_checksum_known(state);
+    if (state->checksum[0] != '\0')
+        return OSTREL_SUCCESS;
+
+    result = ostrel_l_azure_checksum_compute(state, changed);
+    if (result == OSTREL_SUCCESS && !*changed && ostrel_l_azure_checksum_whole(state))
+        ostrel_i_az_checksum_add(request->az_handle->account, request->container, request->key,
+                                 started, state->checksum);
+    return result;
+}
+
 static char *ostrel_l_azure_checksum_run(ostrel_i_azure_command_request_t *request)
 {
     ostrel_l_azure_checksum_state_t *state = (ostrel_l_azure_checksum_state_t *)request;
-    ostrel_result_t result;
-    /* Taken before the head: any later change of the blob has a later time. */
-    time_t started = time(NULL);
+    ostrel_result_t result = OSTREL_SUCCESS;
+    bool changed = false;
 
-    ostrel_i_azure_command_request_call(request, "AZ_head_blob", ostrel_l_azure_checksum_head_call);
-    result = request->result;
-    request->result = OSTREL_SUCCESS;
-    if (result == OSTREL_SUCCESS && !state->head_seen)
-        result = ostrel_error_put(
-            ostrel_i_AzureError_to_error(AZ_HttpErrorNotFound, request->error_path, NULL));
-    if (result == OSTREL_SUCCESS && state->is_directory)
-        result = ostrel_l_azure_checksum_not_blob(request->error_path);
-    if (result == OSTREL_SUCCESS && state->checksum[0] == '\0') {
-        result = ostrel_l_azure_checksum_compute(state);
-        if (result == OSTREL_SUCCESS && ostrel_l_azure_checksum_whole(state))
-            ostrel_i_az_checksum_add(request->az_handle->account, request->container, request->key,
-                                     started, state->checksum);
+    for (int round = 0; round < OSTREL_I_AZURE_CHANGED_ROUNDS; round++) {
+        changed = false;
+        result = ostrel_l_azure_checksum_round(state, &changed);
+        if (result != OSTREL_SUCCESS || !changed)
+            break;
     }
+    if (result == OSTREL_SUCCESS && changed)
+        result = ostrel_i_azure_path_error(0, NULL, request->error_path,
+                                           "\"%s\" changed while its checksum was read, %d times",
+                                           request->error_path, OSTREL_I_AZURE_CHANGED_ROUNDS);
     if (result != OSTREL_SUCCESS)
         state->checksum[0] = '\0';
 
     /* the request is freed as a plain record */
     ostrel_l_azure_checksum_digest_reset(state);
     request->result = result;
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->worker,
+                            "finished_command: op=%p result=%#lx checksum=%.*s\n",
+                            (void *)request->op, (unsigned long)result, 32, state->checksum);
     return state->checksum[0] != '\0' ? state->checksum : NULL;
 }
 
@@ -335,17 +351,22 @@ ostrel_l_azure_checksum_prepare(ostrel_i_azure_command_request_t *request,
     ostrel_result_t result;
     int interval = 0;
 
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO,
-                       "checksum: op=%p pathname=%s alg=%s offset=%ld length=%ld\n",
-                       (void *)request->op, command_info->pathname,
-                       command_info->cksm_alg ? command_info->cksm_alg : "",
-                       (long)command_info->cksm_offset, (long)command_info->cksm_length);
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->entry,
+                            "checksum: op=%p pathname=%s alg=%s offset=%ld length=%ld\n",
+                            (void *)request->op, command_info->pathname,
+                            command_info->cksm_alg ? command_info->cksm_alg : "",
+                            (long)command_info->cksm_offset, (long)command_info->cksm_length);
 
-    if (command_info->cksm_alg == NULL || strcasecmp(command_info->cksm_alg, "md5") != 0)
-        return ostrel_error_put(ostrel_error_construct_error(
+    if (command_info->cksm_alg == NULL || strcasecmp(command_info->cksm_alg, "md5") != 0) {
+        result = ostrel_error_put(ostrel_error_construct_error(
             NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "checksum", "ostrel_i_azure_checksum", __LINE__,
             "Unknown checksum algorithm \"%s\"",
             command_info->cksm_alg ? command_info->cksm_alg : ""));
+        ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, request->command->entry,
+                                "finished_command: op=%p result=%#lx\n", (void *)request->op,
+                                (unsigned long)result);
+        return result;
+    }
     if (command_info->cksm_offset < 0 || command_info->cksm_length < -1)
         return ostrel_i_azure_system_error("checksum", EINVAL);
     state->offset = command_info->cksm_offset;
@@ -365,11 +386,12 @@ ostrel_l_azure_checksum_prepare(ostrel_i_azure_command_request_t *request,
 
 static const ostrel_i_azure_command_t ostrel_l_azure_checksum_command = {
     "checksum",                              /* name */
+    "ostrel_i_azure_checksum",               /* entry */
+    "ostrel_l_azure_checksum_thread",        /* worker */
+    true,                                    /* thread_system_error */
     sizeof(ostrel_l_azure_checksum_state_t), /* size */
-    false,                                   /* missing_ok */
     ostrel_l_azure_checksum_prepare,         /* prepare */
     ostrel_l_azure_checksum_run,             /* run */
-    ostrel_l_azure_checksum_finish,          /* finish: logs the reply too */
 };
 
 void ostrel_i_azure_checksum(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *command_info,

@@ -36,7 +36,10 @@ ostrel_result_t ostrel_i_azure_container_context(ostrel_i_azure_handle_t *handle
     ostrel_i_azure_trace_enter();
 
     ostrel_result_t result = OSTREL_SUCCESS;
-    if (!ostrel_i_azure_container_allowed(container, handle->allowed_containers, &result))
+    /* The root lists the containers, and the listing applies the policy to
+     * each of them; it still needs a current token. */
+    if (container[0] != '\0' &&
+        !ostrel_i_azure_container_allowed(container, handle->allowed_containers, &result))
         goto done;
     if (handle->token_refresh != NULL) {
         result = handle->token_refresh(handle);

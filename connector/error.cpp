@@ -1,6 +1,8 @@
 /* The one place where storage statuses become host error objects. */
 #include "connector/ostrel_i_azure.h"
 
+#include <stdarg.h>
+#include <stdio.h>
 #include <string.h>
 
 static const char *ostrel_l_azure_extra_value(const AZ_error_details *details, const char *name)
@@ -54,6 +56,7 @@ ostrel_object_t *ostrel_i_AzureError_to_error(AZ_status status, const char *path
             error = ostrel_gfs_ftp_response_error_construct(NULL, base, 550, "PATH_NOT_FOUND",
                                                             "%s%s%s", "", "", "");
         break;
+    case AZ_ErrorBlobAlreadyExists:
     case AZ_ErrorContainerAlreadyExists:
         error = ostrel_gfs_ftp_response_error_construct(
             NULL, base, 553, "PATH_EXISTS", "GridFTP-Path: %s", path != NULL ? path : "");
@@ -109,4 +112,22 @@ void ostrel_i_azure_record_status(AZ_status *status_field, ostrel_result_t *resu
 ostrel_result_t ostrel_i_azure_system_error(const char *call, int system_errno)
 {
     return ostrel_i_gfs_error_system(0, system_errno, "System error%s%s", " in ", call);
+}
+
+ostrel_result_t ostrel_i_azure_path_error(int reply_code, const char *response_error_code,
+                                          const char *path, const char *format, ...)
+{
+    char reason[1024];
+    va_list args;
+
+    va_start(args, format);
+    vsnprintf(reason, sizeof(reason), format, args);
+    va_end(args);
+    ostrel_object_t *error =
+        ostrel_error_construct_error(NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN, "error", __func__,
+                                     __LINE__, "Ostrel-Azure-Error: %s", reason);
+    if (reply_code != 0)
+        error = ostrel_gfs_ftp_response_error_construct(
+            NULL, error, reply_code, response_error_code, "GridFTP-Path: \"%s\"", path);
+    return ostrel_error_put(error);
 }

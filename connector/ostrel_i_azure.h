@@ -44,27 +44,29 @@ void ostrel_i_OSTREL_AZURE_debug_fwrite(const void *buffer, size_t size, size_t 
 #define OSTREL_I_AZURE_DEBUG_ENABLED(level)                                                        \
     ((ostrel_i_OSTREL_AZURE_debug_handle.levels & (uint32_t)(level)) != 0)
 
-/* One message at level from the calling function: a prefix write, then the
- * text write, each through the timestamped variant when asked for. */
-#define ostrel_i_azure_log(level, ...)                                                             \
+/* One message at level, attributed to func: a prefix write, then the text
+ * write, each through the timestamped variant when asked for. Shared helpers
+ * that log for an operation take the operation's function name. */
+#define ostrel_i_azure_log_from(level, func, ...)                                                  \
     do {                                                                                           \
         if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                                 \
             bool ostrel_l_ts_ =                                                                    \
                 (ostrel_i_OSTREL_AZURE_debug_handle.timestamp_levels & (uint32_t)(level)) != 0;    \
             if (ostrel_l_ts_)                                                                      \
                 ostrel_i_OSTREL_AZURE_debug_time_printf(                                           \
-                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);           \
+                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], (func));             \
             else                                                                                   \
                 ostrel_i_OSTREL_AZURE_debug_printf(                                                \
-                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], __func__);           \
-            if (OSTREL_I_AZURE_DEBUG_ENABLED(level)) {                                             \
-                if (ostrel_l_ts_)                                                                  \
-                    ostrel_i_OSTREL_AZURE_debug_time_printf(__VA_ARGS__);                          \
-                else                                                                               \
-                    ostrel_i_OSTREL_AZURE_debug_printf(__VA_ARGS__);                               \
-            }                                                                                      \
+                    "az: %5s: %s: ", ostrel_i_azure_debug_level_names[level], (func));             \
+            if (ostrel_l_ts_)                                                                      \
+                ostrel_i_OSTREL_AZURE_debug_time_printf(__VA_ARGS__);                              \
+            else                                                                                   \
+                ostrel_i_OSTREL_AZURE_debug_printf(__VA_ARGS__);                                   \
         }                                                                                          \
     } while (0)
+
+/* One message at level from the calling function. */
+#define ostrel_i_azure_log(level, ...) ostrel_i_azure_log_from(level, __func__, __VA_ARGS__)
 
 #define ostrel_i_azure_trace_enter() ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "enter\n")
 #define ostrel_i_azure_trace_exit() ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "exit\n")
@@ -138,6 +140,15 @@ bool ostrel_i_azure_token_needs_renewal(time_t now, time_t expiry);
 
 /* Splits path in place: container, and key (NULL when there is none). */
 char *ostrel_i_azure_path_parse(char *path, char **container, char **key);
+/* Why name (a container, a key or a part of one) would not name what it
+ * says: a "." or ".." segment or an empty component (one trailing separator
+ * is allowed). NULL when it is fine. Listings drop what this refuses. */
+const char *ostrel_i_azure_name_error(const char *name);
+/* Every operation calls this right after the split, before the container
+ * gate and any request: 553 INVALID_PATH naming pathname when the container
+ * or key fails ostrel_i_azure_name_error, or when the path begins with "//". */
+ostrel_result_t ostrel_i_azure_path_check(const char *pathname, const char *container,
+                                          const char *key);
 
 typedef struct ostrel_i_azure_container_context_s {
     const char *container;
@@ -169,6 +180,7 @@ uint32_t ostrel_i_azure_retry_delay_us(int32_t try_number, uint32_t delay_ms);
 /* One storage call of an operation, made under the retry rule. The call
  * stores its outcome into *status / *result through its completion callback. */
 typedef struct ostrel_i_azure_attempt_s {
+    const char *func; /* the operation's function that the log lines name */
     ostrel_gfs_operation_t op;
     int32_t *tries;
     AZ_status *status;
@@ -183,8 +195,9 @@ void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt);
 
 /* Starts the detached worker that owns request from then on. On failure the
  * request stays the caller's and the result is the put "ostrel_thread_create"
- * error, attributed to source and func. */
-ostrel_result_t ostrel_i_azure_worker_start(const char *source, const char *func,
+ * error: a system error carrying errno when system_error is set, else an
+ * error attributed to source and func. */
+ostrel_result_t ostrel_i_azure_worker_start(const char *source, const char *func, bool system_error,
                                             void *(*worker)(void *), void *request);
 
 /* ---- command requests ---------------------------------------------------- */
@@ -193,9 +206,11 @@ typedef struct ostrel_i_azure_command_request_s ostrel_i_azure_command_request_t
 
 /* What one command adds to the steps that all commands share. */
 typedef struct ostrel_i_azure_command_s {
-    const char *name; /* "mkdir": the source of its entry's errors */
-    size_t size;      /* of its request record, at least the common one */
-    bool missing_ok;  /* a target already gone counts as removed */
+    const char *name;         /* "mkdir": the source of its entry's errors */
+    const char *entry;        /* "ostrel_i_azure_mkdir": named by entry errors */
+    const char *worker;       /* "ostrel_l_azure_mkdir_thread": named by worker logs */
+    bool thread_system_error; /* a worker that cannot start is a system error */
+    size_t size;              /* of its request record, at least the common one */
     /* Host's thread, after the common checks: logs the command and applies
      * its own rules. A failure finishes the command. */
     ostrel_result_t (*prepare)(ostrel_i_azure_command_request_t *request,
@@ -203,9 +218,6 @@ typedef struct ostrel_i_azure_command_s {
     /* Worker thread: the storage calls. Leaves the outcome in
      * request->result and returns the reply (NULL: none), kept in request. */
     char *(*run)(ostrel_i_azure_command_request_t *request);
-    /* Answers the command; NULL: ostrel_i_azure_command_request_finish. */
-    void (*finish)(ostrel_gfs_operation_t op, ostrel_result_t result, char *reply,
-                   ostrel_i_azure_command_request_t *request);
 } ostrel_i_azure_command_t;
 
 /* What every command's worker needs. A command with fields of its own embeds
@@ -244,12 +256,48 @@ bool ostrel_i_azure_command_request_as_directory(ostrel_i_azure_command_request_
 /* Reads the path as a blob; storage errors then name "container/key".
  * False when it names no blob. */
 bool ostrel_i_azure_command_request_as_blob(ostrel_i_azure_command_request_t *request);
-/* One storage call under the retry rule; call receives request and hands
- * ostrel_i_azure_command_request_done (or its own callback) to storage. */
+/* One storage call under the retry rule, logged with key (NULL: none); call
+ * receives arg and hands ostrel_i_azure_command_request_done (or its own
+ * callback) to storage. */
 void ostrel_i_azure_command_request_call(ostrel_i_azure_command_request_t *request,
-                                         const char *call_name, void (*call)(void *));
+                                         const char *call_name, const char *key,
+                                         void (*call)(void *), void *arg);
 /* The completion callback of a command's storage call; arg is the request. */
 void ostrel_i_azure_command_request_done(AZ_status status, AZ_error_details *details, void *arg);
+/* Fails the command with status as if storage had answered it, for the
+ * command's path and without details. */
+void ostrel_i_azure_command_request_fail(ostrel_i_azure_command_request_t *request,
+                                         AZ_status status);
+
+/* What a head of one key found. */
+typedef struct ostrel_i_azure_blob_version_s {
+    bool found;
+    bool is_directory;  /* a folder marker, or a key ending in "/" */
+    bool folder_marker; /* the metadata says hdi_isfolder=true */
+    uint64_t size;
+    int64_t last_modified;
+    char md5[33];   /* from the properties; empty when none */
+    char etag[256]; /* pins a later call to this version; empty when none */
+} ostrel_i_azure_blob_version_t;
+
+/* Heads key under the retry rule. A missing blob is no error: found stays
+ * false. Returns request->result. */
+ostrel_result_t ostrel_i_azure_command_request_head(ostrel_i_azure_command_request_t *request,
+                                                    const char *key,
+                                                    ostrel_i_azure_blob_version_t *version);
+/* How many times a command that finds its blob changed under it starts over
+ * from the head before it gives up. */
+#define OSTREL_I_AZURE_CHANGED_ROUNDS 3
+/* The other spelling of a folder marker's key: "d" for "d/", "d/" for "d".
+ * Caller frees; NULL when out of memory. */
+char *ostrel_i_azure_marker_spelling(const char *key);
+
+/* A put error for path: wrapped as reply_code and response_error_code with
+ * GridFTP-Path when reply_code is not 0; the text is
+ * "Ostrel-Azure-Error: " and the formatted reason. */
+ostrel_result_t ostrel_i_azure_path_error(int reply_code, const char *response_error_code,
+                                          const char *path, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 /* ---- storage interface slots -------------------------------------------- */
 
@@ -292,17 +340,20 @@ typedef struct ostrel_i_azure_stat_request_s {
     ostrel_gfs_stat_t entries[OSTREL_I_AZURE_STAT_BATCH];
     uint64_t entry_count;
     bool file_only;
-    const char *pathname; /* the path as the host gave it */
-    char *prefix;         /* key + "/", the directory prefix */
-    char *path;           /* split in place */
+    bool directory_only;            /* the path ended with a separator */
+    ostrel_hashtable_t directories; /* names of the listing's directories */
+    const char *pathname;           /* the path as the host gave it */
+    char *prefix;                   /* key + "/", the directory prefix */
+    char *path;                     /* split in place */
 } ostrel_i_azure_stat_request_t;
 
 /* Copies entry (and its name) into the batch; a full batch goes to the host. */
 void ostrel_i_azure_stat_add(ostrel_i_azure_stat_request_t *request,
                              const ostrel_gfs_stat_t *entry);
-/* One storage call of a stat under the retry rule; args is the request line's text. */
-void ostrel_i_azure_stat_call(ostrel_i_azure_stat_request_t *request, const char *call_name,
-                              const char *args, void (*call)(void *));
+/* One storage call of a stat under the retry rule, logged as from func;
+ * args is the request line's text. */
+void ostrel_i_azure_stat_call(ostrel_i_azure_stat_request_t *request, const char *func,
+                              const char *call_name, const char *args, void (*call)(void *));
 /* Drops the recorded outcome of an earlier call, before a fallback call. */
 void ostrel_i_azure_stat_clear(ostrel_i_azure_stat_request_t *request);
 int ostrel_i_azure_stat_hash(const char *text);

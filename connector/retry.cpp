@@ -43,18 +43,18 @@ void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt)
     for (;;) {
         ostrel_l_azure_retry_clear(attempt);
         ostrel_i_azure_retry_delay(*attempt->tries);
-        ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "REST: op=%p %s(%s) try=%d\n",
-                           (void *)attempt->op, attempt->call_name,
-                           attempt->call_args != NULL ? attempt->call_args : "",
-                           (int)*attempt->tries);
+        ostrel_i_azure_log_from(
+            OSTREL_AZURE_DEBUG_INFO, attempt->func, "REST: op=%p %s(%s) try=%d\n",
+            (void *)attempt->op, attempt->call_name,
+            attempt->call_args != NULL ? attempt->call_args : "", (int)*attempt->tries);
 
         attempt->call(attempt->request);
 
         AZ_status status = *attempt->status;
         if (status != AZ_OK)
-            ostrel_i_azure_log(OSTREL_AZURE_DEBUG_DEBUG, "%s: op=%p status=%s[%d]\n",
-                               attempt->call_name, (void *)attempt->op, AZ_get_status_name(status),
-                               (int)status);
+            ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_DEBUG, attempt->func,
+                                    "%s: op=%p status=%s[%d]\n", attempt->call_name,
+                                    (void *)attempt->op, AZ_get_status_name(status), (int)status);
         if (!AZ_status_is_retryable(status))
             break;
         int32_t done = (*attempt->tries)++;

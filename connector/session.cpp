@@ -2,14 +2,54 @@
 #include "connector/ostrel_i_azure.h"
 
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
-static ostrel_result_t ostrel_l_azure_start_error(const char *message)
+static ostrel_result_t ostrel_l_azure_start_error(const char *format, ...)
+    __attribute__((format(printf, 1, 2)));
+
+static ostrel_result_t ostrel_l_azure_start_error(const char *format, ...)
 {
+    char message[1024];
+    va_list args;
+
+    va_start(args, format);
+    vsnprintf(message, sizeof(message), format, args);
+    va_end(args);
     return ostrel_error_put(ostrel_error_construct_error(NULL, NULL, OSTREL_ERROR_TYPE_PLUGIN,
                                                          "session", "ostrel_i_azure_start",
                                                          __LINE__, "%s", message));
+}
+
+/* Checked before any token is loaded: an account text that is not an
+ * account would send the token to another host, and an unreadable CA file
+ * would only surface later as a TLS failure that does not name it. */
+static ostrel_result_t ostrel_l_azure_start_check_config(const ostrel_i_azure_handle_t *handle)
+{
+    const char *reason = AZ_account_error(handle->account);
+    if (reason != NULL)
+        return ostrel_l_azure_start_error("Ostrel-Azure-Error: storage account \"%s\": %s",
+                                          handle->account, reason);
+    if (handle->ca_file == NULL)
+        return OSTREL_SUCCESS;
+
+    FILE *file = fopen(handle->ca_file, "r");
+    int error = errno;
+    if (file != NULL) {
+        char byte;
+        /* a directory opens, and fails only when read */
+        if (fread(&byte, 1, 1, file) == 0 && ferror(file))
+            error = errno;
+        else
+            error = 0;
+        fclose(file);
+    }
+    if (error == 0)
+        return OSTREL_SUCCESS;
+    return ostrel_l_azure_start_error(
+        "Ostrel-Azure-Error: cannot read the certificate file \"%s\" (\"ca_file\"): %s",
+        handle->ca_file, strerror(error));
 }
 
 /* The storage layer ignores the callback's result, so a failure is only
@@ -63,18 +103,17 @@ static ostrel_result_t ostrel_l_azure_start_configure(ostrel_i_azure_handle_t *h
     ostrel_result_t result = ostrel_i_azure_config_parse_json(NULL, config, &handle->account,
                                                               &handle->adls, &handle->ca_file);
     free(config);
+    if (result == OSTREL_SUCCESS)
+        result = ostrel_l_azure_start_check_config(handle);
     if (result != OSTREL_SUCCESS)
         return result;
 
     result = handle->token_refresh(handle);
     if (result != OSTREL_SUCCESS)
         return result;
-    if (handle->access_token == NULL) {
-        char message[512];
-        snprintf(message, sizeof(message),
-                 "Ostrel-Azure-Error: no access token (\"creds\") for user %s", user);
-        return ostrel_l_azure_start_error(message);
-    }
+    if (handle->access_token == NULL)
+        return ostrel_l_azure_start_error(
+            "Ostrel-Azure-Error: no access token (\"creds\") for user %s", user);
 
     AZ_client_options options;
     memset(&options, 0, sizeof(options));

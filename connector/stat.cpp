@@ -56,10 +56,11 @@ void ostrel_i_azure_stat_add(ostrel_i_azure_stat_request_t *request, const ostre
     ostrel_i_azure_trace_exit();
 }
 
-void ostrel_i_azure_stat_call(ostrel_i_azure_stat_request_t *request, const char *call_name,
-                              const char *args, void (*call)(void *))
+void ostrel_i_azure_stat_call(ostrel_i_azure_stat_request_t *request, const char *func,
+                              const char *call_name, const char *args, void (*call)(void *))
 {
     ostrel_i_azure_attempt_t attempt = {
+        func,
         request->op,
         &request->tries,
         &request->status,
@@ -147,7 +148,7 @@ void ostrel_i_azure_stat_list_containers(ostrel_i_azure_stat_request_t *request)
     entry.dev = 0;
     entry.ino = ostrel_i_azure_stat_hash("/");
     ostrel_i_azure_stat_add(request, &entry);
-    ostrel_i_azure_stat_call(request, "AZ_list_containers", "",
+    ostrel_i_azure_stat_call(request, __func__, "AZ_list_containers", "",
                              ostrel_l_azure_stat_list_containers_call);
     ostrel_i_azure_trace_exit();
 }
@@ -168,7 +169,7 @@ void ostrel_i_azure_stat_container(ostrel_i_azure_stat_request_t *request)
     ostrel_i_azure_trace_enter();
     if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO))
         snprintf(args, sizeof(args), "container=%s", request->container);
-    ostrel_i_azure_stat_call(request, "AZ_head_container", args,
+    ostrel_i_azure_stat_call(request, __func__, "AZ_head_container", args,
                              ostrel_l_azure_stat_head_container_call);
     ostrel_i_azure_trace_exit();
 }
@@ -195,7 +196,6 @@ static void *ostrel_l_azure_stat_thread(void *arg)
         ostrel_i_azure_stat_list_blobs(request);
         break;
     }
-    ostrel_i_azure_trace_result(request->result);
     ostrel_l_azure_stat_flush(request, true);
     free(request);
     return NULL;
@@ -232,7 +232,8 @@ static ostrel_i_azure_stat_request_t *ostrel_l_azure_stat_request_create(const c
 }
 
 /* A trailing separator names the same directory ("/c/d/" is "/c/d"), and a
- * key left empty ("/c/") names the container itself. */
+ * key left empty ("/c/") names the container itself. The path check leaves
+ * at most one trailing separator. */
 static void ostrel_l_azure_stat_prefix(ostrel_i_azure_stat_request_t *request)
 {
     size_t length;
@@ -240,8 +241,10 @@ static void ostrel_l_azure_stat_prefix(ostrel_i_azure_stat_request_t *request)
     if (request->key == NULL)
         return;
     length = strlen(request->key);
-    while (length > 0 && request->key[length - 1] == '/')
-        length--;
+    if (length > 0 && request->key[length - 1] == '/') {
+        request->key[--length] = '\0';
+        request->directory_only = true;
+    }
     if (length == 0) {
         request->key = NULL;
         return;
@@ -281,28 +284,31 @@ void ostrel_i_azure_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *stat
     request->op = op;
     request->file_only = stat_info->file_only != 0;
     ostrel_i_azure_path_parse(request->path, &request->container, &request->key);
+    result = ostrel_i_azure_path_check(stat_info->pathname, request->container, request->key);
+    if (result != OSTREL_SUCCESS)
+        goto refuse;
     ostrel_l_azure_stat_prefix(request);
     request->stat_kind = ostrel_l_azure_stat_kind(request);
 
-    if (request->container[0] == '\0') {
-        /* the root needs neither the policy nor a fresh token */
+    if (request->stat_kind == OSTREL_I_AZURE_STAT_ROOT) {
+        /* the root's own entry needs no storage, so no token either */
         memset(&request->container_context, 0, sizeof(request->container_context));
         request->container_context.container = "";
     } else {
         result = ostrel_i_azure_container_context(handle, request->container,
                                                   &request->container_context);
-        if (result != OSTREL_SUCCESS) {
-            free(request);
-            ostrel_l_azure_stat_refuse(op, result);
-            return;
-        }
+        if (result != OSTREL_SUCCESS)
+            goto refuse;
     }
 
-    result = ostrel_i_azure_worker_start("stat", __func__, ostrel_l_azure_stat_thread, request);
-    if (result != OSTREL_SUCCESS) {
-        free(request);
-        ostrel_l_azure_stat_refuse(op, result);
-        return;
-    }
+    result =
+        ostrel_i_azure_worker_start("stat", __func__, false, ostrel_l_azure_stat_thread, request);
+    if (result != OSTREL_SUCCESS)
+        goto refuse;
     ostrel_i_azure_trace_exit();
+    return;
+
+refuse:
+    free(request);
+    ostrel_l_azure_stat_refuse(op, result);
 }

@@ -91,7 +91,7 @@ static int ostrel_l_azure_stat_head_blob_callback(AZ_properties *properties, voi
                                   request->file_only ? request->key : ".", request);
         entry.ino = ostrel_i_azure_stat_hash(request->pathname);
         ostrel_i_azure_stat_add(request, &entry);
-    } else if (request->file_only) {
+    } else if (request->file_only && !request->directory_only) {
         ostrel_l_azure_stat_entry(&entry, OSTREL_L_AZURE_MODE_FILE, request->key, request);
         entry.ino = ostrel_i_azure_stat_hash(request->pathname);
         entry.size = (int64_t)properties->size;
@@ -158,11 +158,11 @@ static void ostrel_l_azure_stat_check_dir_call(void *arg)
                   request);
 }
 
-static void ostrel_l_azure_stat_head_blob(ostrel_i_azure_stat_request_t *request)
+static void ostrel_l_azure_stat_head_blob(ostrel_i_azure_stat_request_t *request, const char *func)
 {
     char args[2048] = "";
 
-    ostrel_i_azure_stat_call(request, "AZ_head_blob",
+    ostrel_i_azure_stat_call(request, func, "AZ_head_blob",
                              ostrel_l_azure_stat_args(args, sizeof(args), request, request->key),
                              ostrel_l_azure_stat_head_blob_call);
 }
@@ -172,7 +172,7 @@ void ostrel_i_azure_stat_blob(ostrel_i_azure_stat_request_t *request)
     char args[2048] = "";
 
     ostrel_i_azure_trace_enter();
-    ostrel_l_azure_stat_head_blob(request);
+    ostrel_l_azure_stat_head_blob(request, __func__);
 
     /* A HEAD answer has no body, so "not a blob" mostly arrives as 200; the
      * service may still name it BlobNotFound in a header. */
@@ -181,7 +181,7 @@ void ostrel_i_azure_stat_blob(ostrel_i_azure_stat_request_t *request)
          request->status == AZ_ErrorBlobNotFound)) {
         ostrel_i_azure_stat_clear(request);
         ostrel_i_azure_stat_call(
-            request, "AZ_list_container",
+            request, __func__, "AZ_list_container",
             ostrel_l_azure_stat_args(args, sizeof(args), request, request->prefix),
             ostrel_l_azure_stat_check_dir_call);
         if (request->result == OSTREL_SUCCESS && request->entry_count == 0)
@@ -192,60 +192,63 @@ void ostrel_i_azure_stat_blob(ostrel_i_azure_stat_request_t *request)
 
 /* ---- listing ---------------------------------------------------------------- */
 
-/* POSIX basename without its special cases: trailing separators are ignored,
- * and a name made only of separators gives "/". Caller frees. */
-static char *ostrel_l_azure_stat_basename(const char *name)
-{
-    size_t end = strlen(name);
-    size_t start;
-
-    while (end > 0 && name[end - 1] == '/')
-        end--;
-    if (end == 0)
-        return strdup(name[0] == '/' ? "/" : "");
-    start = end;
-    while (start > 0 && name[start - 1] != '/')
-        start--;
-    return strndup(name + start, end - start);
-}
-
-/* The directory being listed, as names of its entries begin: the key
- * without its trailing separator, or "" for a container. */
-static size_t ostrel_l_azure_stat_compare_length(const ostrel_i_azure_stat_request_t *request)
-{
-    size_t length = strlen(request->prefix);
-
-    return length > 0 ? length - 1 : 0;
-}
-
 static void ostrel_l_azure_stat_list_dot(ostrel_i_azure_stat_request_t *request, int64_t mtime)
 {
     ostrel_gfs_stat_t entry;
-    size_t length = ostrel_l_azure_stat_compare_length(request);
-    char *compare;
 
     request->found = true;
-    compare = strndup(request->prefix, length);
-    if (compare == NULL) {
-        if (request->result == OSTREL_SUCCESS)
-            request->result = ostrel_i_azure_system_error("strndup", errno);
-        return;
-    }
     ostrel_l_azure_stat_entry(&entry, OSTREL_L_AZURE_MODE_DIRECTORY, ".", request);
     entry.atime = mtime;
     entry.ctime = mtime;
     entry.mtime = mtime;
-    entry.ino = ostrel_i_azure_stat_hash(length > 0 ? compare : "/");
+    entry.ino = ostrel_i_azure_stat_hash(request->key != NULL ? request->key : "/");
     ostrel_i_azure_stat_add(request, &entry);
-    free(compare);
+}
+
+/* The entry's name: the one component of rel (the listed name below the
+ * listed directory), which a directory's prefix ends with "/". NULL for a
+ * name that no operation could address. Caller frees. */
+static char *ostrel_l_azure_stat_component(const char *rel, bool is_directory)
+{
+    size_t length = strcspn(rel, "/");
+
+    if (ostrel_i_azure_name_error(rel) != NULL || length == 0)
+        return NULL;
+    if (rel[length] != '\0' && !(is_directory && rel[length + 1] == '\0'))
+        return NULL;
+    return strndup(rel, length);
+}
+
+/* Whether the listing already showed a directory called name: the service
+ * shows a directory both as its marker and as its prefix, and the two may
+ * come on different pages. Remembers name otherwise. */
+static bool ostrel_l_azure_stat_seen_directory(ostrel_i_azure_stat_request_t *request,
+                                               const char *name)
+{
+    char *copy;
+
+    if (request->directories == NULL &&
+        ostrel_hashtable_init(&request->directories, 256, ostrel_hashtable_string_hash,
+                              ostrel_hashtable_string_keyeq) != 0) {
+        /* nothing to remember with: a name shown twice beats one lost */
+        request->directories = NULL;
+        return false;
+    }
+    if (ostrel_hashtable_lookup(&request->directories, (void *)name) != NULL)
+        return true;
+    copy = strdup(name);
+    if (copy != NULL && ostrel_hashtable_insert(&request->directories, copy, copy) != 0)
+        free(copy);
+    return false;
 }
 
 static int ostrel_l_azure_stat_list_dir_callback(AZ_properties *properties, void *arg)
 {
     ostrel_i_azure_stat_request_t *request = (ostrel_i_azure_stat_request_t *)arg;
-    size_t length = ostrel_l_azure_stat_compare_length(request);
+    size_t length = strlen(request->prefix);
     ostrel_gfs_stat_t entry;
-    char *base = NULL;
+    char *name = NULL;
+    const char *rel;
     int64_t mtime;
 
     ostrel_i_azure_trace_enter();
@@ -258,36 +261,35 @@ static int ostrel_l_azure_stat_list_dir_callback(AZ_properties *properties, void
     if (!request->found)
         ostrel_l_azure_stat_list_dot(request, mtime);
 
-    /* the listed directory itself: its marker, with or without the separator */
-    if (strlen(properties->name) == length ||
-        (strlen(properties->name) == length + 1 && properties->name[length] == '/')) {
+    rel = properties->name + length;
+    if (rel[0] == '\0') {
+        /* the listed directory's own marker, written with its separator */
         if (properties->is_directory)
             ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "Dropping invalid entry '%s'.\n",
                                properties->name);
         goto out;
     }
-    base = ostrel_l_azure_stat_basename(properties->name);
-    if (base == NULL) {
-        if (request->result == OSTREL_SUCCESS)
-            request->result = ostrel_i_azure_system_error("strndup", errno);
-        goto out;
-    }
-    if (base[0] == '/' || base[0] == '\0') {
+    name = ostrel_l_azure_stat_component(rel, properties->is_directory);
+    if (name == NULL) {
         ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "Dropping invalid entry '%s'.\n",
                            properties->name);
         goto out;
     }
-    ostrel_l_azure_stat_entry(
-        &entry, properties->is_directory ? OSTREL_L_AZURE_MODE_DIRECTORY : OSTREL_L_AZURE_MODE_FILE,
-        base, request);
-    entry.size = properties->is_directory ? 0 : (int64_t)properties->size;
+    if (properties->is_directory) {
+        if (ostrel_l_azure_stat_seen_directory(request, name))
+            goto out;
+        ostrel_l_azure_stat_entry(&entry, OSTREL_L_AZURE_MODE_DIRECTORY, name, request);
+    } else {
+        ostrel_l_azure_stat_entry(&entry, OSTREL_L_AZURE_MODE_FILE, name, request);
+        entry.size = (int64_t)properties->size;
+    }
     entry.atime = mtime;
     entry.ctime = mtime;
     entry.mtime = mtime;
     entry.ino = ostrel_i_azure_stat_hash(properties->name);
     ostrel_i_azure_stat_add(request, &entry);
 out:
-    free(base);
+    free(name);
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_TRACE, "exit status=%d: %s\n", 0, AZ_get_status_name(0));
     return 0;
 }
@@ -307,14 +309,18 @@ void ostrel_i_azure_stat_list_blobs(ostrel_i_azure_stat_request_t *request)
     ostrel_gfs_stat_t entry;
 
     ostrel_i_azure_trace_enter();
-    ostrel_i_azure_stat_call(request, "AZ_list_blobs",
+    ostrel_i_azure_stat_call(request, __func__, "AZ_list_blobs",
                              ostrel_l_azure_stat_args(args, sizeof(args), request,
                                                       request->key ? request->prefix : NULL),
                              ostrel_l_azure_stat_list_blobs_call);
+    if (request->directories != NULL) {
+        ostrel_hashtable_destroy_all(&request->directories, free);
+        request->directories = NULL;
+    }
     if (request->result == OSTREL_SUCCESS && !request->found) {
         if (request->key != NULL) {
             /* nothing below it: only a folder marker makes it a directory */
-            ostrel_l_azure_stat_head_blob(request);
+            ostrel_l_azure_stat_head_blob(request, __func__);
             if (request->result == OSTREL_SUCCESS && request->entry_count == 0)
                 ostrel_l_azure_stat_not_found(request);
         } else {

@@ -141,7 +141,15 @@ static ostrel_result_t ostrel_l_azure_update_token_locked(ostrel_i_azure_handle_
         free(text);
     }
 
-    if (text != NULL && result == OSTREL_SUCCESS) {
+    bool loaded = text != NULL && result == OSTREL_SUCCESS;
+    /* A renewal that is itself expired renews nothing: the service would
+     * only answer 403. */
+    if (loaded && renewal && expiry <= now) {
+        free(access_token);
+        free(sub);
+        loaded = false;
+    }
+    if (loaded) {
         free(handle->access_token);
         free(handle->sub);
         handle->access_token = access_token;

@@ -1,5 +1,6 @@
 /* The calls a plug-in makes to answer an operation: configuration look-ups,
- * partial and final answers, progress. Any thread may make them. */
+ * partial and final answers, progress, the start and end of a transfer. Any
+ * thread may make them. */
 #include "host/operation.h"
 
 #include <cstdlib>
@@ -65,6 +66,7 @@ void answer(ostrel_gfs_operation_t op, ostrel_result_t result, ostrel_host::oper
 
 void finish_locked(ostrel_gfs_operation_t op)
 {
+    op->finisher = ostrel_host::current_plugin_thread_number();
     op->done = true;
     op->done_cond.notify_all();
 }
@@ -216,4 +218,26 @@ ostrel_result_t ostrel_gridftp_server_get_update_interval(ostrel_gfs_operation_t
     if (op != nullptr && op->session != nullptr)
         *interval = op->session->options.update_interval;
     return OSTREL_SUCCESS;
+}
+
+void ostrel_gridftp_server_begin_transfer(ostrel_gfs_operation_t op, int event_mask,
+                                          void *event_arg)
+{
+    (void)event_mask;
+    (void)event_arg;
+    /* nothing to prepare: the streams are up before the plug-in is called */
+    answer(op, OSTREL_SUCCESS, ostrel_host::operation_kind::transfer, __func__,
+           [](const ostrel_host::error_info &) {});
+}
+
+void ostrel_gridftp_server_finished_transfer(ostrel_gfs_operation_t op, ostrel_result_t result)
+{
+    answer(op, result, ostrel_host::operation_kind::transfer, __func__,
+           [&](const ostrel_host::error_info &info) {
+               op->error = info;
+               /* from here on nothing may call back into the plug-in */
+               if (op->channel)
+                   op->channel->refuse();
+               finish_locked(op);
+           });
 }

@@ -2,30 +2,14 @@
  * waits for its finish call. */
 #include "host/operation.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 namespace
 {
 
-ostrel_host::error_info host_failure(const std::string &text)
-{
-    ostrel_host::error_info info;
-    info.ok = false;
-    info.text = text;
-    return info;
-}
-
 const char *const unsupported = "operation not supported by the storage interface";
-
-/* A C string the plug-in may read until it finishes: NULL stays NULL. */
-char *kept(std::string *store, const char *text)
-{
-    if (text == nullptr)
-        return nullptr;
-    *store = text;
-    return &(*store)[0];
-}
 
 } // namespace
 
@@ -58,14 +42,69 @@ session::~session()
     end();
 }
 
-static ostrel_gfs_operation_s *new_operation(session::state *st, operation_kind kind)
+error_info host_failure(const std::string &text)
+{
+    error_info info;
+    info.ok = false;
+    info.text = text;
+    return info;
+}
+
+char *kept(std::string *store, const char *text)
+{
+    if (text == nullptr)
+        return nullptr;
+    *store = text;
+    return &(*store)[0];
+}
+
+ostrel_gfs_operation_s *operation_create(session::state *st, operation_kind kind)
 {
     auto record = std::make_unique<ostrel_gfs_operation_s>(kind);
     ostrel_gfs_operation_s *op = record.get();
     op->session = st;
     std::lock_guard<std::mutex> guard(st->operations_lock);
-    st->operations.push_back(std::move(record));
+    st->running.push_back(std::move(record));
     return op;
+}
+
+/* A finished record may go once the plug-in thread that finished it has
+ * ended, and every plug-in thread that ran when it finished has ended too
+ * or newer records fill the window. */
+static bool may_free(const plugin_threads_view &threads, uint64_t threads_at_finish,
+                     const ostrel_gfs_operation_s *op, bool in_window)
+{
+    if (op->finisher != 0 &&
+        std::binary_search(threads.running.begin(), threads.running.end(), op->finisher))
+        return false;
+    return threads.oldest_epoch >= threads_at_finish || !in_window;
+}
+
+void operation_retire(session::state *st, ostrel_gfs_operation_s *op)
+{
+    plugin_threads_view threads = plugin_threads_now();
+    std::lock_guard<std::mutex> guard(st->operations_lock);
+    for (auto it = st->running.begin(); it != st->running.end(); ++it) {
+        if (it->get() == op) {
+            st->finished.emplace_back(threads.next, std::move(*it));
+            st->running.erase(it);
+            break;
+        }
+    }
+    size_t newer = st->finished.size();
+    for (auto it = st->finished.begin(); it != st->finished.end();) {
+        newer--;
+        if (may_free(threads, it->first, it->second.get(), newer < finished_records_window))
+            it = st->finished.erase(it);
+        else
+            ++it;
+    }
+}
+
+size_t session::kept_operations() const
+{
+    std::lock_guard<std::mutex> guard(st->operations_lock);
+    return st->running.size() + st->finished.size();
 }
 
 error_info session::start(const std::string &username)
@@ -74,17 +113,22 @@ error_info session::start(const std::string &username)
         return host_failure("session already started");
     if (dsi == nullptr || dsi->init_func == nullptr)
         return host_failure(unsupported);
-    ostrel_gfs_operation_s *op = new_operation(st.get(), operation_kind::session_start);
+    ostrel_gfs_operation_s *op = operation_create(st.get(), operation_kind::session_start);
     op->session_info.username = kept(&op->path, username.c_str());
     op->session_info.host_id = kept(&op->from_path, "localhost");
     dsi->init_func(op, &op->session_info);
     operation_wait(op);
-    std::lock_guard<std::mutex> guard(op->lock);
-    if (op->error.ok) {
-        st->session_arg = op->session_arg;
-        st->started = true;
+    error_info result;
+    {
+        std::lock_guard<std::mutex> guard(op->lock);
+        if (op->error.ok) {
+            st->session_arg = op->session_arg;
+            st->started = true;
+        }
+        result = op->error;
     }
-    return op->error;
+    operation_retire(st.get(), op);
+    return result;
 }
 
 void session::end()
@@ -113,15 +157,18 @@ static Result run_operation(session::state *st, bool supported, operation_kind k
         result.error = host_failure(unsupported);
         return result;
     }
-    ostrel_gfs_operation_s *op = new_operation(st, kind);
+    ostrel_gfs_operation_s *op = operation_create(st, kind);
     hand_over(op, &result);
     operation_wait(op);
-    std::lock_guard<std::mutex> guard(op->lock);
-    result.error = op->error;
-    op->stat = nullptr;
-    op->on_partial = nullptr;
-    op->command = nullptr;
-    op->on_intermediate = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(op->lock);
+        result.error = op->error;
+        op->stat = nullptr;
+        op->on_partial = nullptr;
+        op->command = nullptr;
+        op->on_intermediate = nullptr;
+    }
+    operation_retire(st, op);
     return result;
 }
 

@@ -1,8 +1,9 @@
 /* Threads, locks and sleeping, as thin wrappers over POSIX. */
 #include "host/ostrel_host.h"
 
-#include "host/ostrel_host_runtime.h"
+#include "host/operation.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <ctime>
@@ -21,10 +22,14 @@ struct plugin_thread {
     void *(*func)(void *);
     void *arg;
     std::atomic<bool> finished{false};
+    uint64_t number = 0;
+    uint64_t epoch = 0;
 };
 
 std::mutex threads_lock;
 std::list<plugin_thread> threads;
+uint64_t next_number = 1;
+thread_local plugin_thread *current_plugin_thread = nullptr;
 
 /* A program that exits without unloading its plug-ins still waits for their
  * threads, before the list above is destroyed. */
@@ -35,6 +40,7 @@ struct join_at_exit {
 void *plugin_thread_main(void *arg)
 {
     plugin_thread *self = static_cast<plugin_thread *>(arg);
+    current_plugin_thread = self;
     void *result = self->func(self->arg);
     self->finished = true;
     return result;
@@ -65,6 +71,8 @@ int ostrel_thread_create(ostrel_thread_t *thread, void *attr, void *(*func)(void
     plugin_thread &record = threads.emplace_back();
     record.func = func;
     record.arg = arg;
+    record.number = next_number++;
+    record.epoch = current_plugin_thread ? current_plugin_thread->epoch : record.number;
     int rc = pthread_create(&record.id, nullptr, plugin_thread_main, &record);
     if (rc != 0) {
         threads.pop_back();
@@ -87,6 +95,26 @@ void join_plugin_threads()
     }
     for (plugin_thread &record : running)
         pthread_join(record.id, nullptr);
+}
+
+plugin_threads_view plugin_threads_now()
+{
+    plugin_threads_view view;
+    std::lock_guard<std::mutex> guard(threads_lock);
+    view.next = next_number;
+    for (const plugin_thread &record : threads) {
+        if (record.finished)
+            continue;
+        view.oldest_epoch = std::min(view.oldest_epoch, record.epoch);
+        view.running.push_back(record.number);
+    }
+    std::sort(view.running.begin(), view.running.end());
+    return view;
+}
+
+uint64_t current_plugin_thread_number()
+{
+    return current_plugin_thread ? current_plugin_thread->number : 0;
 }
 
 } // namespace ostrel_host

@@ -1,31 +1,50 @@
-/* Data-channel calls. This host has no data channel yet: transfers are
- * refused with a clear error instead of hanging. */
+/* The data-channel calls a plug-in makes during a transfer. Reads and writes
+ * go to the operation's data channel; the rest answers from the session's
+ * settings and the user's request. */
 #include "host/operation.h"
 
-void ostrel_gridftp_server_begin_transfer(ostrel_gfs_operation_t op, int event_mask,
-                                          void *event_arg)
+namespace
 {
-    (void)op;
-    (void)event_mask;
-    (void)event_arg;
+
+bool is_transfer(ostrel_gfs_operation_t op)
+{
+    return op != nullptr && op->kind == ostrel_host::operation_kind::transfer && op->channel;
 }
+
+ostrel_result_t not_a_transfer(const char *call, ostrel_gfs_operation_t op)
+{
+    return ostrel_error_put(ostrel_error_construct_error(
+        nullptr, nullptr, OSTREL_ERROR_TYPE_PLUGIN, "transfer", call, 0,
+        "%s called for op=%p, which is no transfer", call, (void *)op));
+}
+
+} // namespace
 
 void ostrel_gridftp_server_get_read_range(ostrel_gfs_operation_t op, int64_t *offset,
                                           int64_t *length)
 {
-    (void)op;
-    /* length 0: no range left to send */
+    int64_t start = 0, count = 0; /* length 0: no range left */
+    if (is_transfer(op)) {
+        std::lock_guard<std::mutex> guard(op->lock);
+        if (op->next_range < op->ranges.size()) {
+            start = op->ranges[op->next_range].offset;
+            count = op->ranges[op->next_range].length;
+            op->next_range++;
+        }
+    }
     if (offset != nullptr)
-        *offset = 0;
+        *offset = start;
     if (length != nullptr)
-        *length = 0;
+        *length = count;
 }
 
 void ostrel_gridftp_server_get_optimal_concurrency(ostrel_gfs_operation_t op, int *count)
 {
-    (void)op;
-    if (count != nullptr)
-        *count = 1;
+    if (count == nullptr)
+        return;
+    *count = 1;
+    if (op != nullptr && op->session != nullptr)
+        *count = op->session->options.streams;
 }
 
 void ostrel_gridftp_server_get_block_size(ostrel_gfs_operation_t op, size_t *block_size)
@@ -37,72 +56,44 @@ void ostrel_gridftp_server_get_block_size(ostrel_gfs_operation_t op, size_t *blo
         *block_size = op->session->options.block_size;
 }
 
-static ostrel_result_t ostrel_l_no_data_channel(void)
-{
-    return ostrel_error_put(
-        ostrel_gfs_ftp_response_error_construct(nullptr, nullptr, 425, "DATA_CHANNEL_UNAVAILABLE",
-                                                "%s", "data channel not available in this host"));
-}
-
 ostrel_result_t ostrel_gridftp_server_register_write(ostrel_gfs_operation_t op,
                                                      unsigned char *buffer, size_t length,
                                                      int64_t offset, int stripe_ndx,
                                                      ostrel_gfs_write_cb_t callback, void *user_arg)
 {
-    (void)op;
-    (void)buffer;
-    (void)length;
-    (void)offset;
     (void)stripe_ndx;
-    (void)callback;
-    (void)user_arg;
-    return ostrel_l_no_data_channel();
+    if (!is_transfer(op))
+        return not_a_transfer(__func__, op);
+    return op->channel->register_write(buffer, length, offset, callback, user_arg);
 }
 
 ostrel_result_t ostrel_gridftp_server_register_read(ostrel_gfs_operation_t op,
                                                     unsigned char *buffer, size_t length,
                                                     ostrel_gfs_read_cb_t callback, void *user_arg)
 {
-    (void)op;
-    (void)buffer;
-    (void)length;
-    (void)callback;
-    (void)user_arg;
-    return ostrel_l_no_data_channel();
+    if (!is_transfer(op))
+        return not_a_transfer(__func__, op);
+    return op->channel->register_read(buffer, length, callback, user_arg);
 }
 
 void ostrel_gridftp_server_update_bytes_recvd(ostrel_gfs_operation_t op, int64_t offset,
                                               int64_t length)
 {
-    (void)op;
     (void)offset;
-    (void)length;
+    if (is_transfer(op) && op->progress && length > 0)
+        op->progress->add((uint64_t)length);
 }
 
 int ostrel_gridftp_server_get_recv_modification_time(ostrel_gfs_operation_t op, time_t *modtime)
 {
-    (void)op;
-    (void)modtime;
-    return 1;
-}
-
-void ostrel_gridftp_server_finished_transfer(ostrel_gfs_operation_t op, ostrel_result_t result)
-{
-    ostrel_host::error_info info = ostrel_host::take_error(result);
-    if (op == nullptr || op->kind != ostrel_host::operation_kind::transfer) {
-        ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR,
-                               "finished_transfer called for op=%p, which is no transfer",
-                               (void *)op);
-        return;
-    }
+    if (modtime != nullptr)
+        *modtime = -1;
+    if (!is_transfer(op) || modtime == nullptr)
+        return 1;
     std::lock_guard<std::mutex> guard(op->lock);
-    if (op->done) {
-        ostrel_gfs_log_message(OSTREL_GFS_LOG_ERR,
-                               "finished_transfer called for op=%p after it was finished",
-                               (void *)op);
-        return;
-    }
-    op->error = info;
-    op->done = true;
-    op->done_cond.notify_all();
+    if (!op->modification_time)
+        return 1;
+    op->modification_time_asked = true;
+    *modtime = *op->modification_time;
+    return 0;
 }

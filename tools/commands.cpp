@@ -1,7 +1,6 @@
-/* mkdir, rmdir, rm and cksum: one storage command each. */
+/* The table of commands: names, arguments, help and the function that runs
+ * each. A new command is one row here and its family's file. */
 #include "tools/cli.h"
-
-#include <unistd.h>
 
 namespace ostrel_cli
 {
@@ -9,72 +8,62 @@ namespace ostrel_cli
 namespace
 {
 
-ostrel_gfs_command_info_t command_for(int number, const request &req)
-{
-    ostrel_gfs_command_info_t info = {};
-    info.command = number;
-    info.pathname = const_cast<char *>(req.path.c_str());
-    info.cksm_length = -1;
-    return info;
-}
+const option_spec json_option = {"--json", nullptr, "JSON output",
+                                 [](request &req, const std::string &) { req.json = true; }};
 
 } // namespace
 
-int run_path_command(const request &req, ostrel_host::session &session)
+const std::vector<command_spec> &command_table()
 {
-    int number = req.command == "mkdir"   ? OSTREL_GFS_CMD_MKD
-                 : req.command == "rmdir" ? OSTREL_GFS_CMD_RMD
-                                          : OSTREL_GFS_CMD_DELE;
-    ostrel_host::command_result result = session.command(command_for(number, req));
-    if (!result.error.ok) {
-        fputs(error_text(req.command + " " + req.path, result.error).c_str(), stderr);
-        return 1;
-    }
-    return 0;
-}
-
-int run_cksum(const request &req, ostrel_host::session &session, FILE *out)
-{
-    ostrel_gfs_command_info_t info = command_for(OSTREL_GFS_CMD_CKSM, req);
-    info.cksm_offset = req.cksm_offset;
-    info.cksm_length = req.cksm_length;
-    info.cksm_alg = const_cast<char *>("md5");
-    bool show_progress = isatty(STDERR_FILENO) != 0;
-    bool progress_shown = false;
-    auto on_progress = [&](const std::string &bytes_done) {
-        if (!show_progress)
-            return;
-        fprintf(stderr, "\rcksum %s: %s bytes read", req.path.c_str(), bytes_done.c_str());
-        fflush(stderr);
-        progress_shown = true;
+    static const std::vector<command_spec> table = {
+        {"check",
+         "",
+         "Show the configuration and the token's expiry (never the token), and ask "
+         "the service whether it accepts the token",
+         {json_option},
+         run_check},
+        {"stat", "PATH", "Show one file or directory", {json_option}, run_stat},
+        {"ls",
+         "[PATH]",
+         "List a directory, a container or all containers; a file lists itself",
+         {{"-l", nullptr, "long format, as ls -l",
+           [](request &req, const std::string &) { req.long_format = true; }},
+          json_option},
+         run_ls},
+        {"mkdir",
+         "PATH",
+         "Create a container (/name) or a directory (/name/dir)",
+         {},
+         run_path_command},
+        {"rmdir",
+         "PATH",
+         "Remove an empty directory, or a container when OSTREL_AZURE_DELETE_CONTAINERS is set",
+         {},
+         run_path_command},
+        {"rm", "PATH", "Delete a blob", {}, run_path_command},
+        {"cksum",
+         "PATH",
+         "Print the MD5 of a blob or of a byte range as 32 hexadecimal digits",
+         {{"--offset", "N", "first byte of the range (default 0)",
+           [](request &req, const std::string &value) {
+               req.cksm_offset = parse_whole_number(value, "--offset", 0, INT64_MAX);
+           }},
+          {"--length", "N", "bytes in the range; -1 (the default) reads to the end",
+           [](request &req, const std::string &value) {
+               req.cksm_length = parse_whole_number(value, "--length", -1, INT64_MAX);
+           }}},
+         run_cksum},
     };
-    ostrel_host::command_result result = session.command(info, on_progress);
-    if (progress_shown)
-        fputc('\n', stderr);
-    if (!result.error.ok) {
-        fputs(error_text("cksum " + req.path, result.error).c_str(), stderr);
-        return 1;
-    }
-    if (result.response.empty()) {
-        fprintf(stderr, "%s: cksum %s: the storage interface sent no checksum\n", program_name,
-                req.path.c_str());
-        return 1;
-    }
-    fprintf(out, "%s\n", result.response.c_str());
-    return 0;
+    return table;
 }
 
-int run_command_line(const request &req, ostrel_host::session &session, documents &docs)
+const command_spec *find_command(const std::string &name)
 {
-    if (req.command == "check")
-        return run_check(req, session, docs);
-    if (req.command == "stat")
-        return run_stat(req, session, stdout);
-    if (req.command == "ls")
-        return run_ls(req, session, stdout);
-    if (req.command == "cksum")
-        return run_cksum(req, session, stdout);
-    return run_path_command(req, session);
+    for (const command_spec &command : command_table()) {
+        if (name == command.name)
+            return &command;
+    }
+    return nullptr;
 }
 
 } // namespace ostrel_cli

@@ -1,59 +1,59 @@
-/* Where a session's documents come from: the config file, and a credential
- * file or command consulted each time the plug-in asks, so renewals see a
- * fresh token. */
+/* Where a session's documents come from: the configuration file, and a
+ * credential file or command consulted each time the plug-in asks, so
+ * renewals see a fresh token. */
 #include "tools/cli.h"
+#include "tools/credential_parse.h"
 
 #include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <sys/wait.h>
+#include <sys/stat.h>
 
 namespace ostrel_cli
 {
 
-std::string read_file(const std::string &path)
+namespace
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot read " + path + ": " + strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
-        throw std::runtime_error("cannot read " + path + ": " + strerror(errno));
-    return text.str();
+
+bool is_set(const char *value)
+{
+    return value != nullptr && *value != '\0';
 }
 
-std::string run_command(const std::string &command)
+const char *const config_suffix = "/ostrel-azure/config.json";
+
+std::string read_config(const config_choice &config)
 {
-    FILE *pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        throw std::runtime_error(std::string("cannot run the token command: ") + strerror(errno));
-    std::string output;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
-        output.append(buf, n);
-    int status = pclose(pipe);
-    /* the output may hold a token: never repeat it in a message */
-    if (status == -1)
-        throw std::runtime_error(std::string("token command: ") + strerror(errno));
-    if (WIFEXITED(status) && WEXITSTATUS(status) != 0)
-        throw std::runtime_error("token command exited with status " +
-                                 std::to_string(WEXITSTATUS(status)));
-    if (WIFSIGNALED(status))
-        throw std::runtime_error("token command killed by signal " +
-                                 std::to_string(WTERMSIG(status)));
-    if (output.find_first_not_of(" \t\r\n") == std::string::npos)
-        throw std::runtime_error("token command printed nothing");
-    return output;
+    if (config.path.empty())
+        throw std::runtime_error("no configuration: give --config FILE or set "
+                                 "OSTREL_AZURE_CONFIG (HOME is not known)");
+    struct stat info;
+    if (!config.named_by_user && stat(config.path.c_str(), &info) != 0 && errno == ENOENT)
+        throw std::runtime_error("no configuration: give --config FILE, set "
+                                 "OSTREL_AZURE_CONFIG, or write " +
+                                 escape_name(config.path));
+    return read_document_file(config.path);
 }
 
-documents::documents(const request &req)
-    : creds_file(req.creds_file), token_command(req.token_command)
+} // namespace
+
+config_choice config_location(const std::string &option, const char *env_config,
+                              const char *xdg_config_home, const char *home)
 {
-    if (!req.config_file.empty())
-        config_text = read_file(req.config_file);
+    if (!option.empty())
+        return {option, true};
+    if (is_set(env_config))
+        return {env_config, true};
+    /* the base directory specification ignores a relative XDG_CONFIG_HOME */
+    if (is_set(xdg_config_home) && xdg_config_home[0] == '/')
+        return {std::string(xdg_config_home) + config_suffix, false};
+    if (is_set(home))
+        return {std::string(home) + "/.config" + config_suffix, false};
+    return {"", false};
+}
+
+documents::documents(const request &req, const config_choice &config)
+    : config_file(config.path), config_text(read_config(config)), creds_file(req.creds_file),
+      token_command(req.token_command), token_timeout(req.token_timeout)
+{
 }
 
 std::optional<std::string> documents::get(const std::string &key)
@@ -62,14 +62,23 @@ std::optional<std::string> documents::get(const std::string &key)
         return config_text;
     if (key != "creds" && key != "renew-creds")
         return std::nullopt;
-    std::optional<std::string> text;
-    if (!creds_file.empty())
-        text = read_file(creds_file);
-    else if (!token_command.empty())
-        text = run_command(token_command);
+    std::string text;
+    std::string source;
+    if (!creds_file.empty()) {
+        text = read_document_file(creds_file);
+        source = escape_name(creds_file);
+    } else if (!token_command.empty()) {
+        text = run_token_command(token_command, token_timeout);
+        source = "the token command's output";
+    } else {
+        return std::nullopt;
+    }
+    credential_result converted = credential_document(text);
+    if (!converted.document)
+        throw std::runtime_error(source + ": " + converted.error);
     std::lock_guard<std::mutex> guard(lock);
-    last_creds = text;
-    return text;
+    last_creds = converted.document;
+    return converted.document;
 }
 
 std::optional<std::string> documents::last_credential()

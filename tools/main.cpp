@@ -2,16 +2,30 @@
 #include "tools/cli.h"
 
 #include <cstdlib>
+#include <pwd.h>
 #include <unistd.h>
 
 using namespace ostrel_cli;
 
-static int ostrel_l_main(const request &req)
+/* $HOME, else the password database: a cron job may run without HOME. */
+static std::string ostrel_l_home()
+{
+    const char *home = getenv("HOME");
+    if (home != nullptr && *home != '\0')
+        return home;
+    struct passwd *entry = getpwuid(getuid());
+    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+static int ostrel_l_main(const request &req, const command_spec &command)
 {
     if (!req.debug.empty())
         setenv("OSTREL_AZURE_DEBUG", req.debug.c_str(), 1);
     try {
-        documents docs(req);
+        std::string home = ostrel_l_home();
+        config_choice config = config_location(req.config_file, getenv("OSTREL_AZURE_CONFIG"),
+                                               getenv("XDG_CONFIG_HOME"), home.c_str());
+        documents docs(req, config);
         std::unique_ptr<ostrel_host::loaded_module> module =
             ostrel_host::loaded_module::load(module_name);
         const ostrel_gfs_storage_iface_t *dsi = module->dsi(dsi_name);
@@ -29,12 +43,12 @@ static int ostrel_l_main(const request &req)
             ostrel_host::session session(dsi, std::move(options));
             ostrel_host::error_info started = session.start();
             if (!started.ok) {
-                fputs(
-                    error_text(req.command == "check" ? "check" : "session start", started).c_str(),
-                    stderr);
+                fputs(error_text("session start with " + escape_name(docs.config_path()), started)
+                          .c_str(),
+                      stderr);
                 return 1;
             }
-            status = run_command_line(req, session, docs);
+            status = command.run(req, session, docs);
             session.end();
         }
         return status;
@@ -54,9 +68,10 @@ int main(int argc, char **argv)
                 program_name);
         return 2;
     }
-    if (req.help) {
-        print_help(stdout);
+    const command_spec *command = find_command(req.command);
+    if (req.help || command == nullptr) {
+        print_help(stdout, command);
         return 0;
     }
-    return ostrel_l_main(req);
+    return ostrel_l_main(req, *command);
 }

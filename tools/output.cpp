@@ -51,9 +51,9 @@ std::string long_line(const ostrel_gfs_stat_t &entry, const char *name)
              entry.nlink, (unsigned)entry.uid, (unsigned)entry.gid, (long long)entry.size,
              time_text(entry.mtime).c_str());
     std::string line = head;
-    line += name ? name : "?";
+    line += name ? escape_name(name) : "?";
     if (entry.symlink_target != nullptr)
-        line += std::string(" -> ") + entry.symlink_target;
+        line += " -> " + escape_name(entry.symlink_target);
     return line;
 }
 
@@ -75,22 +75,138 @@ std::string json_line(const ostrel_gfs_stat_t &entry, const char *name)
     json_object_set_new(obj.get(), "mtime", json_integer(entry.mtime));
     json_object_set_new(obj.get(), "dev", json_integer(entry.dev));
     json_object_set_new(obj.get(), "ino", json_integer(entry.ino));
-    std::unique_ptr<char, void (*)(void *)> text(
-        json_dumps(obj.get(), JSON_COMPACT | JSON_PRESERVE_ORDER), free);
-    return text ? text.get() : "{}";
+    return json_text(obj.get());
 }
 
-std::string error_text(const std::string &what, const ostrel_host::error_info &error)
+std::string json_text(const json_t *value)
 {
-    std::string text = error.text.empty() ? "failed" : error.text;
-    size_t eol = text.find('\n');
-    std::string out = std::string(program_name) + ": " + what + ": " + text.substr(0, eol);
-    while (eol != std::string::npos) {
-        size_t next = text.find('\n', eol + 1);
-        out += "\n  " + text.substr(eol + 1, next == std::string::npos ? next : next - eol - 1);
-        eol = next;
+    std::unique_ptr<char, void (*)(void *)> text(
+        json_dumps(value, JSON_COMPACT | JSON_PRESERVE_ORDER), free);
+    if (!text)
+        return "{}";
+    /* both can only stand inside strings, where \u escapes mean the same */
+    std::string out;
+    for (const char *p = text.get(); *p != '\0'; p++) {
+        unsigned char c = (unsigned char)*p;
+        unsigned char next = (unsigned char)p[1];
+        char escaped[8];
+        if (c == 0x7f) {
+            out += "\\u007f";
+        } else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) {
+            snprintf(escaped, sizeof escaped, "\\u%04x", next);
+            out += escaped;
+            p++;
+        } else {
+            out += (char)c;
+        }
     }
-    return out + "\n";
+    return out;
+}
+
+namespace
+{
+
+/* Length of the valid UTF-8 sequence at text[pos] that is not a C1
+ * control, or 0. */
+size_t printable_sequence(const std::string &text, size_t pos)
+{
+    unsigned char c = (unsigned char)text[pos];
+    size_t length = c < 0x80                 ? 1
+                    : c >= 0xc2 && c <= 0xdf ? 2
+                    : c >= 0xe0 && c <= 0xef ? 3
+                    : c >= 0xf0 && c <= 0xf4 ? 4
+                                             : 0;
+    if (length == 0 || pos + length > text.size())
+        return 0;
+    if (length == 1)
+        return c >= 0x20 && c != 0x7f ? 1 : 0;
+    for (size_t i = 1; i < length; i++) {
+        if (((unsigned char)text[pos + i] & 0xc0) != 0x80)
+            return 0;
+    }
+    unsigned char second = (unsigned char)text[pos + 1];
+    if ((c == 0xc2 && second <= 0x9f) || /* C1 controls */
+        (c == 0xe0 && second < 0xa0) ||  /* overlong */
+        (c == 0xed && second > 0x9f) ||  /* surrogates */
+        (c == 0xf0 && second < 0x90) ||  /* overlong */
+        (c == 0xf4 && second > 0x8f))    /* beyond U+10FFFF */
+        return 0;
+    return length;
+}
+
+/* Splits at the plug-in's line breaks, except inside the user's path. */
+std::vector<std::string> error_lines(const std::string &text, const std::string &path)
+{
+    std::vector<std::string> lines(1);
+    std::string raw;
+    for (size_t pos = 0; pos < text.size();) {
+        if (!path.empty() && text.compare(pos, path.size(), path) == 0) {
+            lines.back() += escape_name(raw) + escape_name(path);
+            raw.clear();
+            pos += path.size();
+        } else if (text[pos] == '\n') {
+            lines.back() += escape_name(raw);
+            raw.clear();
+            lines.emplace_back();
+            pos++;
+        } else {
+            raw += text[pos++];
+        }
+    }
+    lines.back() += escape_name(raw);
+    return lines;
+}
+
+} // namespace
+
+std::string escape_name(const std::string &name)
+{
+    std::string out;
+    for (size_t pos = 0; pos < name.size();) {
+        size_t length = printable_sequence(name, pos);
+        char c = name[pos];
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (length > 0) {
+            out.append(name, pos, length);
+            pos += length;
+            continue;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char hex[8];
+            snprintf(hex, sizeof hex, "\\x%02X", (unsigned char)c);
+            out += hex;
+        }
+        pos++;
+    }
+    return out;
+}
+
+std::string error_text(const std::string &what, const ostrel_host::error_info &error,
+                       const std::string &path)
+{
+    std::string detail = error_detail(error, path);
+    return std::string(program_name) + ": " + what + ": " + detail.substr(2);
+}
+
+std::string error_detail(const ostrel_host::error_info &error, const std::string &path)
+{
+    /* the plug-in quotes a path with or without its leading "/" */
+    std::string key = path.size() > 1 && path[0] == '/' ? path.substr(1) : path;
+    std::string out;
+    for (const std::string &line : error_lines(error.text.empty() ? "failed" : error.text, key))
+        out += "  " + line + "\n";
+    return out;
+}
+
+void print_failure(const request &req, const ostrel_host::error_info &error)
+{
+    fputs(error_text(req.command + " " + escape_name(req.path), error, req.path).c_str(), stderr);
 }
 
 } // namespace ostrel_cli

@@ -50,19 +50,16 @@ bool starts_with(const std::string &text, const std::string &prefix)
     return text.rfind(prefix, 0) == 0;
 }
 
-TEST(config_parse, adls_defaults_to_true)
+TEST(config_parse, values_defaults_and_extra_keys)
 {
     parsed p = parse(R"({"account": "photos"})");
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.account, "photos");
     EXPECT_TRUE(p.adls);
     EXPECT_FALSE(p.has_ca_file);
-}
 
-TEST(config_parse, explicit_values_and_extra_keys)
-{
-    parsed p = parse(R"({"account": "acct:127.0.0.1:10000/acct", "adls": false,
-                         "ca_file": "/etc/ca.pem", "region": "west", "n": 3})");
+    p = parse(R"({"account": "acct:127.0.0.1:10000/acct", "adls": false,
+                  "ca_file": "/etc/ca.pem", "region": "west", "n": 3})");
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(p.account, "acct:127.0.0.1:10000/acct");
     EXPECT_FALSE(p.adls);

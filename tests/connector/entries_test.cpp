@@ -70,7 +70,7 @@ TEST_F(ConnectorEntries, MissingSessionHandleFailsEveryOperation)
     }
 }
 
-TEST_F(ConnectorEntries, MissingPathFailsEveryOperation)
+TEST_F(ConnectorEntries, MissingCommandInformationFailsEveryOperation)
 {
     g_handle = &handle;
     ostrel_host::session session(&dsi, {});
@@ -78,6 +78,11 @@ TEST_F(ConnectorEntries, MissingPathFailsEveryOperation)
     for (int number :
          {OSTREL_GFS_CMD_MKD, OSTREL_GFS_CMD_RMD, OSTREL_GFS_CMD_DELE, OSTREL_GFS_CMD_CKSM})
         EXPECT_FALSE(command(session, number, nullptr).error.ok) << number;
+
+    dsi.command_func = [](ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *, void *arg) {
+        ostrel_i_azure_command(op, nullptr, arg);
+    };
+    EXPECT_EQ(command(session, OSTREL_GFS_CMD_MKD, "/c/d").error.system_errno, EINVAL);
 }
 
 TEST_F(ConnectorEntries, FileOnlyStatOfRootNeedsNoStorage)

@@ -1,7 +1,7 @@
 // What the connector's integration tests share: the plug-in loaded through the
 // host, sessions against the emulator (or the fault proxy in front of it), a
-// storage client of the test's own for seeding, and an MD5 that does not come
-// from the code under test.
+// storage client and raw requests of the test's own to seed and to check what
+// the service holds, and an MD5 that does not come from the code under test.
 #ifndef OSTREL_TESTS_CONNECTOR_ITEST_SUPPORT_H
 #define OSTREL_TESTS_CONNECTOR_ITEST_SUPPORT_H
 
@@ -13,14 +13,16 @@
 #include <curl/curl.h>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 namespace connector_itest
 {
+
+using strings = std::vector<std::string>;
 
 inline std::string md5_hex(const std::string &bytes)
 {
@@ -71,21 +73,24 @@ class plugin_test : public ::testing::Test
         seed = az_itest::make_client(emu);
     }
 
+    std::string config(const ostrel_test::emulator &target, bool adls = false)
+    {
+        return "{\"account\": \"" + target.account_text + "\", \"ca_file\": \"" + target.ca_file +
+               "\", \"adls\": " + (adls ? "true" : "false") + "}";
+    }
+
     // A started session against target (the emulator unless a proxy is given).
     std::unique_ptr<ostrel_host::session> open(const ostrel_test::emulator &target,
-                                               int update_interval = 0)
+                                               bool adls = false, int update_interval = 0)
     {
-        std::string config = "{\"account\": \"" + target.account_text + "\", \"ca_file\": \"" +
-                             target.ca_file + "\", \"adls\": false}";
+        std::string text = config(target, adls);
         std::string creds = ostrel_test::mint_creds(3600);
         ostrel_host::session_options options;
         options.update_interval = update_interval;
-        options.documents = [config, creds](const std::string &key) -> std::optional<std::string> {
+        options.documents = [text, creds](const std::string &key) -> std::optional<std::string> {
             if (key == "config")
-                return config;
-            if (key == "creds" || key == "renew-creds")
-                return creds;
-            return std::nullopt;
+                return text;
+            return creds;
         };
         auto session = std::make_unique<ostrel_host::session>(dsi, options);
         ostrel_host::error_info started = session->start();
@@ -96,8 +101,7 @@ class plugin_test : public ::testing::Test
 
     static ostrel_host::command_result command(ostrel_host::session &session, int number,
                                                const std::string &path, const char *alg = "md5",
-                                               int64_t offset = 0, int64_t length = -1,
-                                               std::vector<std::string> *progress = nullptr)
+                                               int64_t offset = 0, int64_t length = -1)
     {
         ostrel_gfs_command_info_t info = {};
         info.command = number;
@@ -105,10 +109,7 @@ class plugin_test : public ::testing::Test
         info.cksm_alg = (char *)alg;
         info.cksm_offset = offset;
         info.cksm_length = length;
-        return session.command(info, [progress](const std::string &text) {
-            if (progress)
-                progress->push_back(text);
-        });
+        return session.command(info);
     }
 
     std::string new_container(const std::string &prefix)
@@ -118,37 +119,52 @@ class plugin_test : public ::testing::Test
         return name;
     }
 
+    // A request of the test's own, straight to the emulator: the path (after
+    // the account) goes out as written, dot segments included. The status, or
+    // -1 when no answer came.
+    long raw(const std::string &method, const std::string &path,
+             std::vector<std::string> headers = {}, const std::string &body = "")
+    {
+        std::string url = "https://" + emu.endpoint + path;
+        headers.push_back("Authorization: Bearer " + ostrel_test::mint_token(3600));
+        headers.push_back("x-ms-version: 2021-08-06");
+        headers.push_back("Content-Length: " + std::to_string(body.size()));
+        curl_slist *list = nullptr;
+        for (const std::string &header : headers)
+            list = curl_slist_append(list, header.c_str());
+        CURL *curl = curl_easy_init();
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+        curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
+        curl_easy_setopt(curl, CURLOPT_CAINFO, emu.ca_file.c_str());
+        curl_easy_setopt(curl, CURLOPT_NOBODY, method == "HEAD" ? 1L : 0L);
+        if (!body.empty()) {
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, (long)body.size());
+        }
+        curl_easy_setopt(
+            curl, CURLOPT_WRITEFUNCTION,
+            +[](char *, size_t size, size_t count, void *) { return size * count; });
+        long status = -1;
+        if (curl_easy_perform(curl) == CURLE_OK)
+            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_slist_free_all(list);
+        curl_easy_cleanup(curl);
+        return status;
+    }
+
+    bool exists(const std::string &container, const std::string &key)
+    {
+        return az_itest::head_blob(seed.get(), container, key).status == AZ_OK;
+    }
+
     // The blob service keeps a Content-MD5 of whatever one Put Blob stored;
     // clearing it leaves the connector nothing but the data to go by.
     void clear_content_md5(const std::string &container, const std::string &key)
     {
-        std::string url =
-            "https://" + emu.endpoint + "/" + container + "/" + key + "?comp=properties";
-        std::string auth = "Authorization: Bearer " + ostrel_test::mint_token(3600);
-        CURL *curl = curl_easy_init();
-        ASSERT_NE(curl, nullptr);
-        curl_slist *headers = nullptr;
-        headers = curl_slist_append(headers, auth.c_str());
-        headers = curl_slist_append(headers, "x-ms-version: 2021-08-06");
-        headers = curl_slist_append(headers, "Content-Length: 0");
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "PUT");
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(curl, CURLOPT_CAINFO, emu.ca_file.c_str());
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
-        curl_easy_setopt(
-            curl, CURLOPT_WRITEFUNCTION,
-            +[](char *, size_t size, size_t count, void *) { return size * count; });
-        CURLcode rc = curl_easy_perform(curl);
-        long status = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        curl_slist_free_all(headers);
-        curl_easy_cleanup(curl);
-        ASSERT_EQ(rc, CURLE_OK);
-        ASSERT_EQ(status, 200);
-        az_itest::recorder head = az_itest::head_blob(seed.get(), container, key);
-        ASSERT_EQ(head.entries.size(), 1u);
-        ASSERT_FALSE(head.entries[0].has_md5);
+        ASSERT_EQ(raw("PUT", "/" + container + "/" + key + "?comp=properties"), 200);
+        ASSERT_FALSE(az_itest::head_entry(seed.get(), container, key).has_md5);
     }
 
     // A stat that is expected to succeed.
@@ -160,12 +176,21 @@ class plugin_test : public ::testing::Test
         return result;
     }
 
-    static std::vector<std::string> names(const ostrel_host::stat_result &result)
+    static strings names(const ostrel_host::stat_result &result)
     {
-        std::vector<std::string> out;
+        strings out;
         for (const ostrel_gfs_stat_t &entry : result.entries)
             out.push_back(entry.name ? entry.name : "<null>");
         return out;
+    }
+
+    // A listing's names, "." first and the rest sorted: the emulator and the
+    // service order prefixes and blobs differently.
+    static strings ls(ostrel_host::session &session, const std::string &path)
+    {
+        strings listed = names(stat_ok(session, path, false));
+        std::sort(listed.begin() + (listed.empty() ? 0 : 1), listed.end());
+        return listed;
     }
 
     static const ostrel_gfs_stat_t *entry_named(const ostrel_host::stat_result &result,

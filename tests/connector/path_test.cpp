@@ -1,5 +1,6 @@
-// GridFTP paths to container and key.
+// GridFTP paths to container and key, and the names no operation may send.
 #include "connector/ostrel_i_azure.h"
+#include "host/ostrel_host_runtime.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,16 @@
 
 namespace
 {
+
+struct split {
+    std::string copy;
+    char *container = nullptr;
+    char *key = nullptr;
+    explicit split(const char *path) : copy(std::string(path) + std::string(3, '\0'))
+    {
+        ostrel_i_azure_path_parse(&copy[0], &container, &key);
+    }
+};
 
 TEST(path_parse, examples)
 {
@@ -26,15 +37,42 @@ TEST(path_parse, examples)
         {"//x", "", "x"},
     };
     for (const row &r : rows) {
-        std::string copy = std::string(r.path) + std::string(3, '\0');
-        char *container = (char *)"unset";
-        char *key = (char *)"unset";
-        ostrel_i_azure_path_parse(&copy[0], &container, &key);
-        EXPECT_STREQ(container, r.container) << r.path;
+        split s(r.path);
+        EXPECT_STREQ(s.container, r.container) << r.path;
         if (r.key == nullptr)
-            EXPECT_EQ(key, nullptr) << r.path;
+            EXPECT_EQ(s.key, nullptr) << r.path;
         else
-            EXPECT_STREQ(key, r.key) << r.path;
+            EXPECT_STREQ(s.key, r.key) << r.path;
+    }
+}
+
+TEST(path_check, names_that_would_address_something_else)
+{
+    for (const char *path : {"/", "", "/c", "/c/", "/c/a", "/c/a/", "/c/a/b/", "/c/a.b/..c/...",
+                             "/c/.hidden", "/c/a./b..", "/c/..a"}) {
+        split s(path);
+        EXPECT_EQ(ostrel_i_azure_path_check(path, s.container, s.key), OSTREL_SUCCESS) << path;
+    }
+    const struct {
+        const char *path, *reason;
+    } refused[] = {
+        {"/c/a/../b", "\".\" or \"..\""},    {"/c/..", "\".\" or \"..\""},
+        {"/c/./b", "\".\" or \"..\""},       {"/c/a/.", "\".\" or \"..\""},
+        {"/c/a/./", "\".\" or \"..\""},      {"/../x", "\".\" or \"..\""},
+        {"/.", "\".\" or \"..\""},           {"/c//", "empty name component"},
+        {"/c/a//b", "empty name component"}, {"/c/a//", "empty name component"},
+        {"//x", "empty name component"},     {"//", "empty name component"},
+    };
+    for (const auto &r : refused) {
+        split s(r.path);
+        ostrel_host::error_info info =
+            ostrel_host::take_error(ostrel_i_azure_path_check(r.path, s.container, s.key));
+        EXPECT_EQ(info.reply_code, 553) << r.path;
+        EXPECT_EQ(info.response_error_code, "INVALID_PATH") << r.path;
+        EXPECT_NE(info.text.find(std::string("GridFTP-Path: \"") + r.path + "\""),
+                  std::string::npos)
+            << info.text;
+        EXPECT_NE(info.text.find(r.reason), std::string::npos) << info.text;
     }
 }
 

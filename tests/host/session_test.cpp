@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
@@ -175,6 +177,37 @@ TEST_F(session_fixture, DocumentsAndUpdateIntervalReachThePlugin)
     // a failing document source means "no document", and the user is told why
     EXPECT_EQ(reply.response, "7 config=alpha creds=none nokey=none");
     EXPECT_NE(log.find("token source failed"), std::string::npos) << log;
+}
+
+TEST_F(session_fixture, LongSessionKeepsFewOperationRecords)
+{
+    ostrel_host::session session(dsi, options());
+    ASSERT_TRUE(session.start().ok);
+    ostrel_gfs_command_info_t mkdir = command(OSTREL_GFS_CMD_MKD, "/c/d");
+    FILE *file = tmpfile();
+    fputs("some bytes", file);
+    fflush(file);
+    size_t peak = 0;
+    for (int i = 0; i < 10000; i++) {
+        if (i % 200 == 0) {
+            ostrel_host::file_source source(fileno(file));
+            ostrel_host::recv_request upload;
+            upload.path = "/c/f";
+            upload.from = &source;
+            ASSERT_TRUE(session.recv(upload).error.ok);
+        } else if (i % 2 == 0) {
+            ASSERT_TRUE(session.stat("/c/d", false).error.ok);
+        } else {
+            ASSERT_TRUE(session.command(mkdir).error.ok);
+        }
+        peak = std::max(peak, session.kept_operations());
+    }
+    fclose(file);
+    // a record waits only for plug-in threads that were running when it finished
+    EXPECT_LE(peak, 100u);
+    ostrel_host::join_plugin_threads();
+    ASSERT_TRUE(session.command(mkdir).error.ok);
+    EXPECT_EQ(session.kept_operations(), 0u);
 }
 
 TEST(SessionWithoutSlots, MissingSlotsAreReportedNotCalled)

@@ -12,8 +12,10 @@
  *   commands: MKD succeeds; DELE fails with 550 PATH_NOT_FOUND; CKSM sends
  *     two progress replies and a checksum; RMD finishes twice (a plug-in
  *     fault the host must survive); SITE_DSI answers the update interval and the documents.
+ *   send and recv: see test_dsi_transfer.cpp.
  */
 #include "host/ostrel_host.h"
+#include "tests/host/test_dsi.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -178,10 +180,24 @@ void test_command(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *info, vo
     }
 }
 
-// Session start and end, command and stat; no list, transfer or realpath slots.
+// Session start and end, command, stat, send and recv; no list or realpath slots.
 ostrel_gfs_storage_iface_t test_table = {
-    0,       test_start, test_destroy, nullptr,   nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr,    test_command, test_stat, nullptr, nullptr, nullptr};
+    0,             /* descriptor */
+    test_start,    /* init */
+    test_destroy,  /* destroy */
+    nullptr,       /* list */
+    test_dsi_send, /* send */
+    test_dsi_recv, /* recv */
+    nullptr,       /* trev */
+    nullptr,       /* active */
+    nullptr,       /* passive */
+    nullptr,       /* data destroy */
+    test_command,  /* command */
+    test_stat,     /* stat */
+    nullptr,       /* set cred */
+    nullptr,       /* buffer send */
+    nullptr,       /* realpath */
+};
 
 ostrel_result_t test_activate(void);
 ostrel_result_t test_deactivate(void);

@@ -15,7 +15,7 @@ const http = require('http');
 const https = require('https');
 
 const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse', 'drop_answer',
-    'endless_body'];
+    'endless_body', 'delay_ms', 'rewrite_target'];
 // Connection-level headers belong to each hop, not to the message.
 const HOP_BY_HOP = new Set(['connection', 'keep-alive', 'proxy-connection', 'transfer-encoding', 'te',
     'trailer', 'upgrade', 'expect']);
@@ -50,7 +50,7 @@ function validateRule(rule) {
     if (rule.method !== undefined && typeof rule.method !== 'string') {
         throw new Error('"method" must be a string');
     }
-    for (const key of ['skip', 'times', 'cut_after', 'truncate_body']) {
+    for (const key of ['skip', 'times', 'cut_after', 'truncate_body', 'delay_ms']) {
         if (rule[key] !== undefined && !(Number.isInteger(rule[key]) && rule[key] >= 0)) {
             throw new Error(`"${key}" must be a whole number`);
         }
@@ -69,6 +69,8 @@ function validateRule(rule) {
     check('replace_body', (v) => typeof v === 'string', 'must be a string');
     check('refuse', (v) => v === true, 'must be true');
     check('drop_answer', (v) => v === true, 'must be true');
+    check('rewrite_target', (v) => Array.isArray(v) && v.length === 2 && v.every((t) => typeof t === 'string'),
+        'must be [from, to]');
     return {
         rule,
         action: actions[0],
@@ -130,6 +132,8 @@ class Proxy {
                 this.respond(res, rule.rule.respond);
             } else if (rule && rule.action === 'endless_body') {
                 this.endless(res, rule.rule.endless_body);
+            } else if (rule && rule.action === 'delay_ms') {
+                setTimeout(() => this.forward(req, body, res, rule, true), rule.rule.delay_ms);
             } else {
                 this.forward(req, body, res, rule, true);
             }
@@ -174,7 +178,8 @@ class Proxy {
             host: this.opts.upstreamHost,
             port: this.opts.upstreamPort,
             method: req.method,
-            path: req.url,
+            path: rule && rule.action === 'rewrite_target'
+                ? req.url.split(rule.rule.rewrite_target[0]).join(rule.rule.rewrite_target[1]) : req.url,
             headers,
             agent: this.agent,
             servername: 'localhost',

@@ -1,9 +1,14 @@
-// ostrel-azure run as a program: help, usage errors, and failures that need
-// no blob service.
+// ostrel-azure run as a program: help, usage errors, where the configuration
+// comes from, and failures that need no blob service.
 #include "tests/tools/cli_runner.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -11,54 +16,130 @@ namespace
 using ostrel_cli_test::run_cli;
 using ostrel_cli_test::temp_file;
 
-TEST(Program, HelpListsEveryCommand)
+TEST(Program, HelpListsEveryOptionOfEveryCommand)
 {
     auto r = run_cli({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char *command : {"check", "stat", "ls", "mkdir", "rmdir", "rm", "cksum"})
-        EXPECT_NE(r.out.find(std::string("  ") + command + " "), std::string::npos) << command;
-    EXPECT_EQ(r.err, "");
+    for (const char *word :
+         {"check", "stat", "ls", "mkdir", "rmdir", "rm", "cksum", "--config", "--creds",
+          "--token-command", "--token-timeout", "--debug", "--update-interval", "--json", "--help"})
+        EXPECT_NE(r.out.find(std::string("  ") + word + " "), std::string::npos) << word;
+
+    const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
+        {"check", {"--json"}},
+        {"stat", {"--json"}},
+        {"ls", {"-l", "--json"}},
+        {"mkdir", {}},
+        {"rmdir", {}},
+        {"rm", {}},
+        {"cksum", {"--offset", "--length"}},
+    };
+    for (const auto &command : commands) {
+        r = run_cli({command.first, "--help"});
+        EXPECT_EQ(r.status, 0) << command.first << r.err;
+        std::vector<std::string> options = command.second;
+        options.insert(options.end(), {"--help", "--config", "--token-timeout"});
+        for (const std::string &option : options)
+            EXPECT_NE(r.out.find("  " + option + " "), std::string::npos)
+                << command.first << " " << option;
+    }
+
+    r = run_cli({"ls", "-q"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err.rfind("ostrel-azure: unknown option -q for ls\nusage: ostrel-azure", 0), 0u)
+        << r.err;
 }
 
-TEST(Program, UsageErrorsExitTwoWithUsageLine)
+// A home of its own, so no real user configuration is read.
+struct fresh_home : ::testing::Test {
+    std::string home = "/tmp/ostrel-cli-home-" + ostrel_test::unique_name("h");
+    ostrel_cli_test::env_changes env = {
+        {"HOME", home}, {"XDG_CONFIG_HOME", std::nullopt}, {"OSTREL_AZURE_CONFIG", std::nullopt}};
+    temp_file creds{ostrel_test::mint_creds()};
+
+    void SetUp() override { ASSERT_EQ(mkdir(home.c_str(), 0700), 0); }
+    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + home + "'").c_str()), 0); }
+
+    ostrel_cli_test::run_result cli(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"--creds", creds.path()});
+        return run_cli(args, env);
+    }
+};
+
+TEST_F(fresh_home, ConfigurationComesFromOptionVariableOrDefault)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {}, {"nosuch"}, {"stat"}, {"--creds", "a", "--token-command", "b", "check"}, {"ls", "-q"}};
-    for (const auto &args : bad) {
-        auto r = run_cli(args);
-        EXPECT_EQ(r.status, 2) << r.err;
-        EXPECT_NE(r.err.find("usage: ostrel-azure"), std::string::npos) << r.err;
-        EXPECT_EQ(r.out, "");
+    auto r = cli({"check"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("no configuration"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(home + "/.config/ostrel-azure/config.json"), std::string::npos) << r.err;
+
+    std::string dir = home + "/xdg/ostrel-azure";
+    ASSERT_EQ(system(("mkdir -p '" + dir + "'").c_str()), 0);
+    std::ofstream(dir + "/config.json") << ostrel_cli_test::unreachable_config();
+    env.push_back({"XDG_CONFIG_HOME", home + "/xdg"});
+    r = cli({"check"});
+    EXPECT_NE(r.out.find("config:        " + dir + "/config.json\n"), std::string::npos)
+        << r.out << r.err;
+
+    temp_file named(ostrel_cli_test::unreachable_config());
+    env.push_back({"OSTREL_AZURE_CONFIG", named.path()});
+    r = cli({"check"});
+    EXPECT_NE(r.out.find("config:        " + named.path() + "\n"), std::string::npos) << r.out;
+    r = cli({"--config", "/nonexistent/c.json", "check"});
+    EXPECT_NE(r.err.find("/nonexistent/c.json"), std::string::npos) << r.err;
+}
+
+TEST_F(fresh_home, FailuresBeforeTheServiceIsAsked)
+{
+    temp_file config(ostrel_cli_test::unreachable_config());
+    temp_file bad_adls("{\"account\": \"devstoreaccount1:127.0.0.1:9/x\", \"adls\": 1}");
+    struct row {
+        std::vector<std::string> args;
+        std::string message;
+    } rows[] = {
+        {{"--config", "/dev/zero", "check"}, "larger than 4 MiB"},
+        {{"--config", bad_adls.path(), "--creds", creds.path(), "check"},
+         "Error parsing storage account"},
+        {{"--config", config.path(), "--creds", creds.path(), "rmdir", "/some-container"},
+         "set OSTREL_AZURE_DELETE_CONTAINERS=1"},
+    };
+    for (const row &r : rows) {
+        auto result = run_cli(r.args, {{"OSTREL_AZURE_DELETE_CONTAINERS", std::nullopt}});
+        EXPECT_EQ(result.status, 1) << r.message;
+        EXPECT_NE(result.err.find(r.message), std::string::npos) << result.err;
     }
 }
 
-TEST(Program, UnreadableConfigFails)
+bool process_gone(const std::string &pid)
 {
-    auto r = run_cli({"--config", "/nonexistent/config.json", "check"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("/nonexistent/config.json"), std::string::npos) << r.err;
+    for (int i = 0; i < 50; i++, usleep(100000)) {
+        std::ifstream in("/proc/" + pid + "/stat");
+        std::string skip, name, state;
+        if (!(in >> skip >> name >> state) || state == "Z")
+            return true;
+    }
+    return false;
 }
 
-TEST(Program, NonBooleanAdlsFailsTheSessionStart)
+// What a token command starts goes down with it: on a timeout, and when the
+// program is stopped (the command's own group gets no terminal signals).
+TEST_F(fresh_home, TokenCommandGroupIsStopped)
 {
-    temp_file config("{\"account\": \"devstoreaccount1:127.0.0.1:9/devstoreaccount1\", "
-                     "\"adls\": 1}");
-    std::string creds = ostrel_test::mint_creds();
-    temp_file creds_file(creds);
-    auto r = run_cli({"--config", config.path(), "--creds", creds_file.path(), "check"});
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("Error parsing storage account"), std::string::npos) << r.err;
-    EXPECT_EQ(r.out, "");
-}
-
-TEST(Program, FailingTokenCommandIsReported)
-{
-    temp_file config("{\"account\": \"devstoreaccount1:127.0.0.1:9/devstoreaccount1\"}");
-    auto r =
-        run_cli({"--config", config.path(), "--token-command", "echo not-shown; exit 3", "check"});
-    EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_NE(r.err.find("token command exited with status 3"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("not-shown"), std::string::npos) << r.err;
+    temp_file config(ostrel_cli_test::unreachable_config());
+    std::string pid_file = home + "/pid";
+    for (std::string ending : {"wait", "kill -TERM $PPID; wait"}) {
+        auto r = run_cli({"--config", config.path(), "--token-timeout", "1", "--token-command",
+                          "sleep 1000 & echo $! > " + pid_file + "; " + ending, "check"});
+        EXPECT_NE(r.status, 0);
+        if (ending == "wait") {
+            EXPECT_NE(r.err.find("did not finish within 1 s"), std::string::npos) << r.err;
+        }
+        std::string pid;
+        std::ifstream(pid_file) >> pid;
+        ASSERT_FALSE(pid.empty());
+        EXPECT_TRUE(process_gone(pid)) << "sleep " << pid << " outlived " << ending;
+    }
 }
 
 } // namespace

@@ -40,7 +40,7 @@ temp_file::~temp_file()
     unlink(path_.c_str());
 }
 
-run_result run_cli(const std::vector<std::string> &args)
+run_result run_cli(const std::vector<std::string> &args, const env_changes &env)
 {
     temp_file out(""), err("");
     pid_t pid = fork();
@@ -55,6 +55,12 @@ run_result run_cli(const std::vector<std::string> &args)
         dup2(in, 0);
         dup2(o, 1);
         dup2(e, 2);
+        for (const auto &change : env) {
+            if (change.second)
+                setenv(change.first.c_str(), change.second->c_str(), 1);
+            else
+                unsetenv(change.first.c_str());
+        }
         std::vector<char *> argv;
         argv.push_back(const_cast<char *>(OSTREL_CLI));
         for (const std::string &a : args)
@@ -71,6 +77,11 @@ run_result run_cli(const std::vector<std::string> &args)
     result.out = slurp(out.path());
     result.err = slurp(err.path());
     return result;
+}
+
+std::string unreachable_config()
+{
+    return "{\"account\": \"devstoreaccount1:127.0.0.1:9/devstoreaccount1\"}";
 }
 
 } // namespace ostrel_cli_test

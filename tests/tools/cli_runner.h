@@ -2,7 +2,9 @@
 #ifndef OSTREL_TESTS_TOOLS_CLI_RUNNER_H
 #define OSTREL_TESTS_TOOLS_CLI_RUNNER_H
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ostrel_cli_test
@@ -14,7 +16,10 @@ struct run_result {
     std::string err;
 };
 
-run_result run_cli(const std::vector<std::string> &args);
+// Environment changes for the run: a value sets the variable, nullopt unsets it.
+using env_changes = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+run_result run_cli(const std::vector<std::string> &args, const env_changes &env = {});
 
 // A file that is removed with the object.
 class temp_file
@@ -29,6 +34,10 @@ class temp_file
   private:
     std::string path_;
 };
+
+// A configuration naming the emulator's account at a port where nothing
+// listens: enough for a session to start, never for a request to succeed.
+std::string unreachable_config();
 
 } // namespace ostrel_cli_test
 

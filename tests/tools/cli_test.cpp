@@ -1,166 +1,93 @@
-// ostrel-azure's command line, document sources and output formats.
+// ostrel-azure's pure parts: command line, configuration location, token
+// documents, document input limits, names on a terminal, check's verdicts.
+#include "connector/token_time.h"
 #include "tools/cli.h"
+#include "tools/credential_parse.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <jansson.h>
-#include <unistd.h>
 
 namespace
 {
 
-ostrel_cli::request parse(std::vector<std::string> args)
+using namespace ostrel_cli;
+
+// Arguments separated by single spaces.
+request parse(const std::string &line)
 {
-    args.insert(args.begin(), "ostrel-azure");
+    std::vector<std::string> args = {"ostrel-azure"};
+    for (size_t pos = 0; pos < line.size();) {
+        size_t space = std::min(line.find(' ', pos), line.size());
+        args.push_back(line.substr(pos, space - pos));
+        pos = space + 1;
+    }
     std::vector<char *> argv;
     for (std::string &a : args)
         argv.push_back(&a[0]);
-    return ostrel_cli::parse_arguments((int)argv.size(), argv.data());
+    return parse_arguments((int)argv.size(), argv.data());
 }
 
 TEST(Arguments, UsageErrors)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"frobnicate"},
-        {"stat"},
-        {"stat", "/a", "/b"},
-        {"--nope", "stat", "/x"},
-        {"--config"},
-        {"--update-interval", "-1", "ls"},
-        {"--update-interval", "soon", "ls"},
-        {"--creds", "a.json", "--token-command", "echo", "check"},
-        {"mkdir", "--json", "/x"},
-        {"cksum", "--offset", "-1", "/x"},
-        {"cksum", "--length", "-2", "/x"},
-        {"cksum", "--offset", "12k", "/x"},
-        {"check", "extra"},
-        {"ls", "-x"},
-        {"rm", "-l", "/x"},
-    };
-    for (const auto &args : bad) {
-        std::string joined;
-        for (const std::string &a : args)
-            joined += a + " ";
-        EXPECT_THROW(parse(args), ostrel_cli::usage_error) << joined;
-    }
+    for (const char *line :
+         {"", "frobnicate", "stat", "stat /a /b", "--nope stat /x", "--config",
+          "--update-interval -1 ls", "--update-interval 4294967297 ls", "--token-timeout 0 ls",
+          "--token-timeout soon ls", "--creds a --token-command b check", "mkdir --json /x",
+          "cksum --offset -1 /x", "cksum --length -2 /x", "cksum --offset 12k /x", "check extra",
+          "ls -x", "help nosuch"})
+        EXPECT_THROW(parse(line), usage_error) << line;
 }
 
 TEST(Arguments, GlobalAndCommandOptions)
 {
-    ostrel_cli::request req =
-        parse({"--config=/c.json", "--creds", "/t.json", "--debug", "ERROR", "--update-interval",
-               "5", "ls", "-l", "--json", "photos/2024"});
-    EXPECT_EQ(req.config_file, "/c.json");
-    EXPECT_EQ(req.creds_file, "/t.json");
-    EXPECT_EQ(req.debug, "ERROR");
+    request req = parse("--config=/c.json --creds /t.json --debug ERROR --update-interval 5 ls -l "
+                        "--json photos/2024");
+    EXPECT_EQ(req.config_file + req.creds_file + req.debug, "/c.json/t.jsonERROR");
     EXPECT_EQ(req.update_interval, 5);
-    EXPECT_EQ(req.command, "ls");
-    EXPECT_TRUE(req.long_format);
-    EXPECT_TRUE(req.json);
+    EXPECT_EQ(req.token_timeout, 60);
+    EXPECT_TRUE(req.long_format && req.json);
     EXPECT_EQ(req.path, "/photos/2024");
 
-    req = parse(
-        {"--token-command", "get-token --user x", "cksum", "--offset", "5", "--length=10", "/c/b"});
-    EXPECT_EQ(req.token_command, "get-token --user x");
+    req = parse("--token-command get --token-timeout 5 cksum --offset 5 --length=10 /c/b");
+    EXPECT_EQ(req.token_command, "get");
+    EXPECT_EQ(req.token_timeout, 5);
     EXPECT_EQ(req.cksm_offset, 5);
     EXPECT_EQ(req.cksm_length, 10);
-    EXPECT_FALSE(req.update_interval.has_value());
 
-    req = parse({"cksum", "/c/b"});
-    EXPECT_EQ(req.cksm_offset, 0);
-    EXPECT_EQ(req.cksm_length, -1);
-
-    EXPECT_EQ(parse({"ls"}).path, "/");
-    EXPECT_EQ(parse({"rm", "--", "-odd"}).path, "/-odd");
-    EXPECT_TRUE(parse({"--help"}).help);
-    EXPECT_TRUE(parse({"help"}).help);
-    EXPECT_TRUE(parse({"--json", "check"}).json);
+    EXPECT_EQ(parse("ls").path, "/");
+    EXPECT_EQ(parse("rm -- -odd").path, "/-odd");
+    req = parse("stat --help");
+    EXPECT_TRUE(req.help && req.command == "stat");
+    EXPECT_EQ(parse("help cksum").command, "cksum");
 }
 
-TEST(Output, ModeStrings)
+TEST(Documents, ConfigLocation)
 {
-    EXPECT_EQ(ostrel_cli::mode_string(040700), "drwx------");
-    EXPECT_EQ(ostrel_cli::mode_string(0100700), "-rwx------");
-    EXPECT_EQ(ostrel_cli::mode_string(0100644), "-rw-r--r--");
-    EXPECT_EQ(ostrel_cli::mode_string(0120777), "lrwxrwxrwx");
-    EXPECT_EQ(ostrel_cli::mode_string(0), "?---------");
-}
-
-struct utc_fixture : ::testing::Test {
-    void SetUp() override
-    {
-        setenv("TZ", "UTC", 1);
-        tzset();
+    struct row {
+        std::string option;
+        const char *env, *xdg, *home;
+        std::string path;
+        bool named;
+    } rows[] = {
+        {"/o.json", "/e.json", "/x", "/h", "/o.json", true},
+        {"", "/e.json", "/x", "/h", "/e.json", true},
+        {"", "", "/x", "/h", "/x/ostrel-azure/config.json", false},
+        {"", nullptr, "relative", "/h", "/h/.config/ostrel-azure/config.json", false},
+        {"", nullptr, nullptr, "/h", "/h/.config/ostrel-azure/config.json", false},
+        {"", nullptr, nullptr, "", "", false},
+    };
+    for (const row &r : rows) {
+        config_choice choice = config_location(r.option, r.env, r.xdg, r.home);
+        EXPECT_EQ(choice.path, r.path) << r.option << " " << (r.xdg ? r.xdg : "-");
+        EXPECT_EQ(choice.named_by_user, r.named) << r.path;
     }
-};
-
-ostrel_gfs_stat_t blob_entry()
-{
-    ostrel_gfs_stat_t e = {};
-    e.mode = 0100700;
-    e.nlink = 1;
-    e.size = 1234;
-    e.atime = e.ctime = -1;
-    e.mtime = 1700000000; // 2023-11-14 22:13:20 UTC
-    e.dev = 5;
-    e.ino = 6;
-    return e;
 }
 
-TEST_F(utc_fixture, LongLines)
-{
-    EXPECT_EQ(ostrel_cli::time_text(0), "1970-01-01 00:00");
-    EXPECT_EQ(ostrel_cli::time_text(-1), "-");
-    ostrel_gfs_stat_t e = blob_entry();
-    EXPECT_EQ(ostrel_cli::long_line(e, "f.txt"),
-              "-rwx------   1     0     0         1234 2023-11-14 22:13 f.txt");
-    e.mode = 040700;
-    e.size = 0;
-    e.mtime = -1;
-    EXPECT_EQ(ostrel_cli::long_line(e, "dir"),
-              "drwx------   1     0     0            0                - dir");
-}
-
-TEST(Output, JsonLines)
-{
-    ostrel_gfs_stat_t e = blob_entry();
-    EXPECT_EQ(ostrel_cli::json_line(e, "f.txt"),
-              "{\"name\":\"f.txt\",\"mode\":33216,\"nlink\":1,\"uid\":0,\"gid\":0,\"size\":1234,"
-              "\"atime\":-1,\"ctime\":-1,\"mtime\":1700000000,\"dev\":5,\"ino\":6}");
-
-    // names with quotes, backslashes and non-ASCII text survive a round trip
-    const char *odd = "a \"b\"\\c \xC3\xA9.txt";
-    std::string line = ostrel_cli::json_line(e, odd);
-    json_error_t error;
-    json_t *obj = json_loads(line.c_str(), 0, &error);
-    ASSERT_NE(obj, nullptr) << line;
-    EXPECT_STREQ(json_string_value(json_object_get(obj, "name")), odd);
-    json_decref(obj);
-
-    // a name that is not UTF-8 still gives valid JSON
-    obj = json_loads(ostrel_cli::json_line(e, "bad\xFF").c_str(), 0, &error);
-    EXPECT_NE(obj, nullptr);
-    json_decref(obj);
-}
-
-TEST(Output, ErrorTextIndentsCauses)
-{
-    ostrel_host::error_info info;
-    info.ok = false;
-    info.reply_code = 550;
-    info.text = "550 PATH_NOT_FOUND: GridFTP-Path: \"/c/x\"\nAzure Error accessing \"c/x\"";
-    EXPECT_EQ(ostrel_cli::error_text("stat /c/x", info),
-              "ostrel-azure: stat /c/x: 550 PATH_NOT_FOUND: GridFTP-Path: \"/c/x\"\n"
-              "  Azure Error accessing \"c/x\"\n");
-    info.text = "one line";
-    EXPECT_EQ(ostrel_cli::error_text("rm /a", info), "ostrel-azure: rm /a: one line\n");
-}
-
-struct documents_fixture : ::testing::Test {
+struct temp_dir : ::testing::Test {
     std::string dir;
     void SetUp() override
     {
@@ -168,51 +95,229 @@ struct documents_fixture : ::testing::Test {
         ASSERT_NE(mkdtemp(path), nullptr);
         dir = path;
     }
-    void TearDown() override
-    {
-        std::string cmd = "rm -rf '" + dir + "'";
-        EXPECT_EQ(system(cmd.c_str()), 0);
-    }
+    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0); }
     std::string write(const std::string &name, const std::string &content)
     {
         std::string path = dir + "/" + name;
-        std::ofstream(path) << content;
+        std::ofstream(path, std::ios::binary) << content;
         return path;
     }
 };
 
-TEST_F(documents_fixture, CredentialFileIsReadAgainForEveryRequest)
+TEST_F(temp_dir, DocumentFilesAreCappedAtTheLimit)
 {
-    ostrel_cli::request req;
-    req.config_file = write("config.json", "{\"account\":\"a\"}");
-    req.creds_file = write("creds.json", "first");
-    ostrel_cli::documents docs(req);
-    EXPECT_EQ(docs.get("config"), std::optional<std::string>("{\"account\":\"a\"}"));
-    EXPECT_EQ(docs.get("creds"), std::optional<std::string>("first"));
-    write("creds.json", "renewed");
-    EXPECT_EQ(docs.get("renew-creds"), std::optional<std::string>("renewed"));
-    EXPECT_EQ(docs.last_credential(), std::optional<std::string>("renewed"));
-    EXPECT_EQ(docs.get("other"), std::nullopt);
+    EXPECT_EQ(read_document_file(write("full", std::string(document_limit, 'x'))).size(),
+              document_limit);
+    EXPECT_THROW(read_document_file(write("over", std::string(document_limit + 1, 'x'))),
+                 std::runtime_error);
+    EXPECT_THROW(read_document_file(dir), std::runtime_error);
 }
 
-TEST_F(documents_fixture, TokenCommandOutputAndFailures)
+TEST_F(temp_dir, CredentialsAreReadAgainAndConverted)
 {
-    ostrel_cli::request req;
-    req.token_command = "printf '{\"sub\":\"%s\"}' \"$USER-x\"";
-    ostrel_cli::documents docs(req);
-    std::optional<std::string> text = docs.get("creds");
-    ASSERT_TRUE(text);
-    EXPECT_EQ(text->rfind("{\"sub\":\"", 0), 0u) << *text;
+    request req;
+    req.creds_file = write("creds.json", "{\"token_expiry\": \"first\"}");
+    documents docs(req, {write("config.json", "{\"account\":\"a\"}"), true});
+    EXPECT_EQ(docs.get("config"), std::optional<std::string>("{\"account\":\"a\"}"));
+    EXPECT_EQ(docs.get("creds"), std::optional<std::string>("{\"token_expiry\": \"first\"}"));
+    write("creds.json", "{\"access_token\": \"opaque\", \"expires_on\": 0}");
+    EXPECT_EQ(docs.get("renew-creds"),
+              std::optional<std::string>("{\"access_token\":\"opaque\",\"token_expiry\":\"1970-01-"
+                                         "01T00:00:00.000000+00:00\",\"sub\":\"unknown\"}"));
+    EXPECT_EQ(docs.last_credential(), docs.get("creds"));
+    EXPECT_EQ(docs.get("other"), std::nullopt);
+    write("creds.json", "{\"access_token\": \"no expiry\"}");
+    EXPECT_THROW(docs.get("creds"), std::runtime_error);
+}
 
-    try {
-        ostrel_cli::run_command("echo secret-token-text; exit 3");
-        FAIL() << "failing command accepted";
-    } catch (const std::runtime_error &e) {
-        std::string what = e.what();
-        EXPECT_NE(what.find("status 3"), std::string::npos) << what;
-        EXPECT_EQ(what.find("secret-token-text"), std::string::npos) << what;
+TEST_F(temp_dir, TokenCommandsAreBoundedAndNeverQuoted)
+{
+    EXPECT_EQ(run_token_command("printf token", 5), "token");
+    struct row {
+        std::string command, message;
+    } rows[] = {
+        {"echo secret-token; exit 3", "status 3"},
+        {"true", "printed nothing"},
+        {"yes secret-token", "more than 4 MiB"},
+        {"kill -9 $$", "signal 9"},
+    };
+    for (const row &r : rows) {
+        try {
+            run_token_command(r.command, 60);
+            ADD_FAILURE() << r.command << " accepted";
+        } catch (const std::runtime_error &e) {
+            std::string what = e.what();
+            EXPECT_NE(what.find(r.message), std::string::npos) << what;
+            EXPECT_EQ(what.find("secret-token"), std::string::npos) << what;
+        }
     }
-    EXPECT_THROW(ostrel_cli::run_command("true"), std::runtime_error);
+}
+
+// One hour east of UTC, without daylight saving: local times are known.
+struct in_zone : ::testing::Test {
+    void SetUp() override
+    {
+        setenv("TZ", "XYZ-1", 1);
+        tzset();
+    }
+    void TearDown() override
+    {
+        unsetenv("TZ");
+        tzset();
+    }
+};
+
+// A JWT whose payload is {"exp":1700000000,"sub":"alice"} (2023-11-14T22:13:20Z).
+const std::string jwt = "e30.eyJleHAiOjE3MDAwMDAwMDAsInN1YiI6ImFsaWNlIn0.sig";
+
+TEST_F(in_zone, ForeignDocumentsBecomeCredentialDocuments)
+{
+    const std::string at_exp = "\"2023-11-14T22:13:20.000000+00:00\"";
+    const std::string hour_later = "\"2023-11-14T23:13:20.000000+00:00\"";
+    struct row {
+        std::string input, expiry;
+    } rows[] = {
+        // az: expires_on wins over a disagreeing expiresOn
+        {"{\"accessToken\":\"" + jwt +
+             "\",\"expiresOn\":\"2030-01-01 00:00:00.000000\",\"expires_on\":1700003600}",
+         hour_later},
+        // old az: local time only
+        {"{\"accessToken\":\"" + jwt + "\",\"expiresOn\":\"2023-11-15 00:13:20.123456\"}",
+         hour_later},
+        {"{\"accessToken\":\"" + jwt + "\",\"expiresOn\":\"N/A\"}", at_exp},
+        // managed identity: seconds as text or number; unreadable falls back to exp
+        {"{\"access_token\":\"" + jwt + "\",\"expires_on\":\"1700003600\"}", hour_later},
+        {"{\"access_token\":\"" + jwt + "\",\"expires_on\":1700003600}", hour_later},
+        {"{\"access_token\":\"" + jwt + "\",\"expires_on\":\"soon\"}", at_exp},
+    };
+    for (const row &r : rows) {
+        credential_result result = credential_document(r.input);
+        ASSERT_TRUE(result.document) << r.input << ": " << result.error;
+        EXPECT_EQ(*result.document, "{\"access_token\":\"" + jwt +
+                                        "\",\"token_expiry\":" + r.expiry + ",\"sub\":\"alice\"}")
+            << r.input;
+    }
+    const std::string own = "{\"access_token\":\"x\",\"token_expiry\":\"t\",\"sub\":\"s\"}";
+    EXPECT_EQ(credential_document(own).document, own);
+}
+
+TEST(Credentials, RefusedWithoutQuotingTheToken)
+{
+    for (const std::string input :
+         {"secret-token", "[\"secret-token\"]", "{\"accessToken\":\"\"}",
+          "{\"token\":\"secret-token\"}", "{\"access_token\":\"secret-token\"}",
+          "{\"access_token\":\"a.secret-token.c\",\"expires_on\":\"-5\"}"}) {
+        credential_result result = credential_document(input);
+        EXPECT_FALSE(result.document) << input;
+        EXPECT_FALSE(result.error.empty()) << input;
+        EXPECT_EQ(result.error.find("secret-token"), std::string::npos) << result.error;
+    }
+}
+
+TEST_F(in_zone, TimesAndClaims)
+{
+    EXPECT_EQ(parse_local_time("1970-01-01 01:00:00"), 0);
+    for (const char *bad : {"2023-02-29 00:00:00", "2023-11-14T23:13:20", "2023-11-14 23:13:20.",
+                            "2023-11-14 24:00:00", "2023-11-14 23:13:20 ", "23-11-14 23:13:20"})
+        EXPECT_EQ(parse_local_time(bad), std::nullopt) << bad;
+
+    EXPECT_EQ(parse_epoch_seconds("253402300799"), 253402300799);
+    for (const char *bad : {"", "-1", "253402300800", "1e9", " 1"})
+        EXPECT_EQ(parse_epoch_seconds(bad), std::nullopt) << bad;
+
+    EXPECT_EQ(jwt_claim(jwt, "exp"), "1700000000");
+    EXPECT_EQ(jwt_claim(jwt, "sub"), "alice");
+    EXPECT_EQ(jwt_claim("e30.e30.x", "exp"), std::nullopt);
+    EXPECT_EQ(jwt_claim("no-dots", "exp"), std::nullopt);
+    EXPECT_EQ(jwt_claim("e30.!!!.x", "exp"), std::nullopt);
+
+    // what we write is what the plug-in reads
+    for (int64_t seconds : {(int64_t)0, (int64_t)1700000000, (int64_t)253402300799}) {
+        time_t read_back = -1;
+        ASSERT_TRUE(ostrel_i_azure_token_time(credential_timestamp(seconds).c_str(), &read_back));
+        EXPECT_EQ(read_back, seconds);
+    }
+}
+
+TEST(Output, NamesAreEscapedForOneTerminalLine)
+{
+    struct row {
+        std::string name, shown;
+    } rows[] = {
+        {"plain name.txt", "plain name.txt"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {"\x1b[31mred", "\\x1B[31mred"},
+        {std::string("nul\0del\x7f", 8), "nul\\x00del\\x7F"},
+        {"back\\slash", "back\\\\slash"},
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+        {"c1\xC2\x9B", "c1\\xC2\\x9B"},
+        {"bad\xFF\xC3", "bad\\xFF\\xC3"},
+        {"\xF4\x90\x80\x80\xED\xA0\x80", "\\xF4\\x90\\x80\\x80\\xED\\xA0\\x80"},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(escape_name(r.name), r.shown) << r.shown;
+
+    ostrel_host::error_info error;
+    error.ok = false;
+    error.text = "550 PATH_NOT_FOUND: GridFTP-Path: \"/c/a\nb\"\nAzure Error accessing "
+                 "\"c/a\nb\": \x1b[2J";
+    EXPECT_EQ(error_text("stat /c/a\\nb", error, "/c/a\nb"),
+              "ostrel-azure: stat /c/a\\nb: 550 PATH_NOT_FOUND: GridFTP-Path: \"/c/a\\nb\"\n"
+              "  Azure Error accessing \"c/a\\nb\": \\x1B[2J\n");
+}
+
+TEST_F(in_zone, EntryLines)
+{
+    ostrel_gfs_stat_t e = {};
+    e.mode = 0100644;
+    e.nlink = 1;
+    e.size = 1234;
+    e.atime = e.ctime = -1;
+    e.mtime = 1700000000;
+    e.dev = 5;
+    e.ino = 6;
+    EXPECT_EQ(long_line(e, "f\n.txt"),
+              "-rw-r--r--   1     0     0         1234 2023-11-14 23:13 f\\n.txt");
+    EXPECT_EQ(json_line(e, "f\n\x7f\xC2\x9B"),
+              "{\"name\":\"f\\n\\u007f\\u009b\",\"mode\":33188,\"nlink\":1,\"uid\":0,\"gid\":0,"
+              "\"size\":1234,\"atime\":-1,\"ctime\":-1,\"mtime\":1700000000,\"dev\":5,\"ino\":6}");
+    e.mode = 040700;
+    e.mtime = -1;
+    EXPECT_EQ(long_line(e, "dir"), "drwx------   1     0     0         1234                - dir");
+}
+
+TEST(Check, ProbeVerdicts)
+{
+    const std::string path = "/probe";
+    const std::string head = "Azure Error accessing \"/probe\": ";
+    struct row {
+        int reply;
+        const char *code;
+        std::string text;
+        probe_outcome outcome;
+    } rows[] = {
+        {550, "PATH_NOT_FOUND", head + "404 HttpErrorNotFound: :", probe_outcome::answered},
+        {550, "PERMISSION_DENIED", head + "403 ErrorAccessDenied: :", probe_outcome::token_refused},
+        {0, "", head + "403 HttpErrorForbidden: :", probe_outcome::token_refused},
+        {0, "", "Ostrel-Azure-Error: access token expired and the host supplied no renewal",
+         probe_outcome::token_refused},
+        {0, "", head + "7 ErrorUnknown: : Couldn't connect to server", probe_outcome::unreachable},
+        {0, "", head + "6 ErrorUnknown: : Couldn't resolve host name", probe_outcome::unreachable},
+        {0, "", head + "77 ErrorUnknown: : Problem with the SSL CA cert (path? access rights?)",
+         probe_outcome::certificate},
+        {0, "", head + "60 ErrorUnknown: : SSL peer certificate or SSH remote key was not OK",
+         probe_outcome::certificate},
+        {0, "", head + "500 ErrorUnknown: :", probe_outcome::failed},
+    };
+    for (const row &r : rows) {
+        ostrel_host::error_info error;
+        error.ok = false;
+        error.reply_code = r.reply;
+        error.response_error_code = r.code;
+        error.text = r.text;
+        EXPECT_EQ(classify_probe(error, path), r.outcome) << r.text;
+    }
+    EXPECT_EQ(classify_probe(ostrel_host::error_info(), path), probe_outcome::answered);
 }
 
 } // namespace

@@ -1,0 +1,52 @@
+/*
+ * What the test plug-in (test_dsi.cpp) records of its last transfer, for the
+ * host's transfer tests to look behind the data channel.
+ */
+#ifndef OSTREL_TEST_DSI_H
+#define OSTREL_TEST_DSI_H
+
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+/* One read or write callback, in the order the plug-in received them. */
+struct test_dsi_completion {
+    int64_t offset;
+    int64_t bytes;
+    bool eof;
+    bool failed;
+};
+
+struct test_dsi_transfer {
+    /* the transfer description */
+    std::string path;
+    bool truncate = false;
+    int64_t alloc_size = 0;
+    int nstreams = 0;
+    /* what the host told the plug-in */
+    int concurrency = 0;
+    size_t block_size = 0;
+    int modtime_rc = 0;
+    time_t modtime = 0;
+    std::vector<std::pair<int64_t, int64_t>> ranges; /* every get_read_range answer */
+    std::vector<test_dsi_completion> completions;
+    std::string data;       /* upload: the bytes received, each at its offset */
+    int late_callbacks = 0; /* callbacks after the plug-in finished */
+};
+
+/* The bytes the plug-in sends for "/gen/SIZE": no period a block size could hide. */
+inline unsigned char test_dsi_byte(int64_t i)
+{
+    return (unsigned char)(i ^ (i >> 8) * 7 ^ (i >> 16) * 31);
+}
+
+/* The plug-in's transfer slots (test_dsi_transfer.cpp), for its own table. */
+struct ostrel_gfs_operation_s;
+struct ostrel_gfs_transfer_info_s;
+void test_dsi_send(ostrel_gfs_operation_s *op, ostrel_gfs_transfer_info_s *info, void *session);
+void test_dsi_recv(ostrel_gfs_operation_s *op, ostrel_gfs_transfer_info_s *info, void *session);
+
+#endif
