@@ -25,6 +25,7 @@ enum {
     AZ_OutOfMemory = 2,
     AZ_FailedToInitializeRequest = 11,
     AZ_XmlParseFailure = 30,
+    AZ_XmlDocumentTooLarge = 41,
     AZ_FailedToConnect = 43,
     AZ_ConnectionFailed = 45,
     AZ_AbortedByCallback = 46,

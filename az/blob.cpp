@@ -12,6 +12,7 @@
 
 using ostrel_az::az_result;
 using ostrel_az::require;
+using ostrel_az::require_name;
 
 void AZ_get_blob(AZ_client *client, const char *container, const char *key, uint64_t offset,
                  uint64_t size, AZ_get_data_callback data, AZ_complete_callback complete, void *arg)
@@ -25,8 +26,8 @@ void AZ_get_blob_ex(AZ_client *client, const char *container, const char *key, u
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
-        require(key, "key");
+        require_name(container, "container");
+        require_name(key, "key");
         require(reinterpret_cast<const void *>(data), "data callback");
         // A range past the largest offset can only mean "to the end"; its last byte would wrap.
         if (size > UINT64_MAX - offset) {
@@ -60,8 +61,8 @@ void AZ_head_blob(AZ_client *client, const char *container, const char *key,
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
-        require(key, "key");
+        require_name(container, "container");
+        require_name(key, "key");
         auto outcome = client->blob->get_blob_properties(container, key).get();
         if (!result.take_outcome(outcome)) {
             return;
@@ -91,8 +92,8 @@ void AZ_delete_blob_ex(AZ_client *client, const char *container, const char *key
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
-        require(key, "key");
+        require_name(container, "container");
+        require_name(key, "key");
         auto conditions = ostrel_az::conditions_of(options, false);
         // The account sends this to the data-lake endpoint when the session has adls set.
         auto outcome = client->blob->delete_blob(container, key, false, conditions).get();

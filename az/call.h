@@ -16,6 +16,11 @@ void result_from_exception(az_result &result) noexcept;
 // Throws std::invalid_argument naming `what` when `value` is NULL.
 void require(const void *value, const char *what);
 
+// As require, and also refuses (FailedToInitializeRequest, before any request) a container,
+// key or prefix with a "." or ".." segment: resolved on the way, it would reach another blob
+// or container, and a listing must mean by a name what the other operations mean.
+void require_name(const char *name, const char *what);
+
 template <typename Body>
 void run_operation(AZ_complete_callback complete, void *arg, Body &&body) noexcept
 {

@@ -7,6 +7,7 @@
 
 using ostrel_az::az_result;
 using ostrel_az::require;
+using ostrel_az::require_name;
 
 constexpr int ostrel_l_az_containers_per_page = 5000;
 
@@ -15,7 +16,7 @@ void AZ_create_container(AZ_client *client, const char *container, AZ_complete_c
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
+        require_name(container, "container");
         auto outcome = client->blob->create_container(container).get();
         result.take_outcome(outcome);
     });
@@ -26,7 +27,7 @@ void AZ_delete_container(AZ_client *client, const char *container, AZ_complete_c
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
+        require_name(container, "container");
         auto outcome = client->blob->delete_container(container).get();
         result.take_outcome(outcome);
     });
@@ -37,7 +38,7 @@ void AZ_head_container(AZ_client *client, const char *container, AZ_properties_c
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
+        require_name(container, "container");
         auto outcome = client->blob->get_container_properties(container).get();
         if (!result.take_outcome(outcome)) {
             return;

@@ -13,6 +13,7 @@
 namespace bs = azure::blob_service;
 using ostrel_az::az_result;
 using ostrel_az::require;
+using ostrel_az::require_name;
 
 constexpr int ostrel_l_az_blobs_per_page = 10000;
 
@@ -60,8 +61,8 @@ void AZ_list_blobs(AZ_client *client, const char *container, const char *prefix,
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
-        require(prefix, "prefix");
+        require_name(container, "container");
+        require_name(prefix, "prefix");
         ostrel_az::for_each_page(
             result,
             [&](const std::string &marker) {

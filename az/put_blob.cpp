@@ -15,6 +15,7 @@ namespace bs = azure::blob_service;
 using ostrel_az::az_result;
 using ostrel_az::istream_callback;
 using ostrel_az::require;
+using ostrel_az::require_name;
 
 constexpr uint64_t ostrel_l_az_single_request_limit = 134217728; // 128 MiB
 constexpr uint64_t ostrel_l_az_block_size = 104857600;           // 100 MiB
@@ -157,8 +158,8 @@ void AZ_put_blob_ex(AZ_client *client, const char *container, const char *key, u
 {
     ostrel_az::run_operation(complete, arg, [&](az_result &result) {
         require(client, "client");
-        require(container, "container");
-        require(key, "key");
+        require_name(container, "container");
+        require_name(key, "key");
         require(reinterpret_cast<const void *>(data), "data callback");
         ostrel_l_az_put_blob_job job{*client,
                                      container,

@@ -294,6 +294,8 @@ void az_result::take_error(const azure::blob_service::storage_error &error)
     *this = az_result();
     if (error.kind == error_kind::parse) {
         status_ = AZ_XmlParseFailure;
+    } else if (error.kind == error_kind::too_large) {
+        status_ = AZ_XmlDocumentTooLarge;
     } else if (!error.code_name.empty()) {
         status_ = AZ_status_from_code_name(error.code_name.c_str());
     } else {
@@ -301,8 +303,10 @@ void az_result::take_error(const azure::blob_service::storage_error &error)
     }
     has_code_ = true;
     code_ = error.code;
-    // Without a service code the message is not the service's (a HEAD answer has no body).
-    if (!error.code_name.empty() || error.kind == error_kind::parse) {
+    // Without a service code a service answer's message is not the service's (a HEAD answer
+    // has no body); the client's own findings always say what was wrong.
+    bool own_finding = error.kind != error_kind::service && error.kind != error_kind::transport;
+    if (!error.code_name.empty() || own_finding) {
         has_message_ = !error.message.empty();
         message_ = error.message;
         has_code_name_ = !error.code_name.empty();

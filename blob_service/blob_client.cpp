@@ -158,7 +158,37 @@ blob_client::put_block_list(const std::string &container, const std::string &blo
 {
     auto request = std::make_shared<put_block_list_request>(container, blob, block_list, metadata);
     request->set_conditions(conditions);
-    return run(std::move(request), nullptr, version);
+    auto http = client_->get_handle();
+    storage_outcome<void> outcome = run(std::move(request), http, version).get();
+    // A repeat that failed its condition may have met the lost attempt's own commit.
+    if (!outcome.success() && outcome.error().earlier_attempt_unanswered &&
+        holds_exactly(container, blob, block_list, http, version)) {
+        return ready(storage_outcome<void>::succeeded());
+    }
+    return ready(std::move(outcome));
+}
+
+bool blob_client::holds_exactly(const std::string &container, const std::string &blob,
+                                const std::vector<put_block_list_request_base::block_item> &blocks,
+                                const std::shared_ptr<http_base> &http, blob_version *version)
+{
+    auto request = std::make_shared<get_block_list_request>(container, blob);
+    auto listed =
+        async_executor<block_list_response>::submit(account_, request, http, context_).get();
+    if (!listed.success() || listed.response().committed.size() != blocks.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        if (listed.response().committed[i] != blocks[i].id) {
+            return false;
+        }
+    }
+    if (version != nullptr) {
+        // The list's own length is no size of the blob.
+        *version = parse_blob_version(http->get_response_headers());
+        version->size = 0;
+    }
+    return true;
 }
 
 std::future<storage_outcome<void>>

@@ -79,6 +79,12 @@ class blob_client
                                   blob_version *version = nullptr);
 
   private:
+    // Whether the blob's committed blocks are exactly `blocks`, whose identifiers are unique to
+    // one upload: then its commit is stored. Fills `version` (but its size) when so.
+    bool holds_exactly(const std::string &container, const std::string &blob,
+                       const std::vector<put_block_list_request_base::block_item> &blocks,
+                       const std::shared_ptr<http_base> &http, blob_version *version);
+
     std::future<storage_outcome<void>> run(std::shared_ptr<storage_request_base> request,
                                            std::shared_ptr<http_base> http = nullptr,
                                            blob_version *version = nullptr);

@@ -37,6 +37,19 @@ void get_blob_property_request::build_request(const storage_account &account, ht
                            blob_url(account.get_url_blob(), container_, blob_), *this);
 }
 
+void get_block_list_request::build_request(const storage_account &account, http_base &http) const
+{
+    storage_headers headers;
+    // A list of up to 50,000 blocks takes as long as a listing page.
+    http.set_absolute_timeout(30);
+    http.set_method(http_method::get);
+    storage_url url = blob_url(account.get_url_blob(), container_, blob_);
+    url.add_query("comp", "blocklist");
+    url.add_query("blocklisttype", "committed");
+    set_request_url(account, http, url, *this);
+    finish_request(account, http, url, headers, *this);
+}
+
 std::string download_blob_request::range() const
 {
     if (!ranged()) {

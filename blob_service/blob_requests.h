@@ -46,6 +46,21 @@ class get_blob_property_request final : public blob_request_base
     std::string blob_;
 };
 
+// The committed block list of a blob: how a commit whose answer was lost is recognised.
+class get_block_list_request final : public blob_request_base
+{
+  public:
+    get_block_list_request(std::string container, std::string blob)
+        : container_(std::move(container)), blob_(std::move(blob))
+    {
+    }
+    void build_request(const storage_account &account, http_base &http) const override;
+
+  private:
+    std::string container_;
+    std::string blob_;
+};
+
 // Reads a blob, or the bytes [start, end] of it (to its end when `end` is absent). After an
 // interrupted attempt it asks only for the bytes not yet delivered, and only from the same
 // version of the blob: the one an If-Match condition names, else the first answer's.
@@ -90,6 +105,11 @@ class delete_blob_request final : public conditional_request
     {
     }
     void build_request(const storage_account &account, http_base &http) const override;
+    // The data-lake endpoint names a missing path its own way.
+    std::vector<done_answer> done_answers() const override
+    {
+        return {{404, "BlobNotFound"}, {404, "PathNotFound"}};
+    }
 
   private:
     std::string container_;

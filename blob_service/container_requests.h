@@ -12,6 +12,10 @@ class create_container_request final : public blob_request_base
   public:
     explicit create_container_request(std::string container) : container_(std::move(container)) {}
     void build_request(const storage_account &account, http_base &http) const override;
+    std::vector<done_answer> done_answers() const override
+    {
+        return {{409, "ContainerAlreadyExists"}};
+    }
 
   private:
     std::string container_;
@@ -23,6 +27,11 @@ class delete_container_request final : public blob_request_base
   public:
     explicit delete_container_request(std::string container) : container_(std::move(container)) {}
     void build_request(const storage_account &account, http_base &http) const override;
+    // The service takes a while to remove a container and says so meanwhile.
+    std::vector<done_answer> done_answers() const override
+    {
+        return {{404, "ContainerNotFound"}, {409, "ContainerBeingDeleted"}};
+    }
 
   private:
     std::string container_;

@@ -4,6 +4,9 @@
 #include <ctime>
 #include <new>
 #include <stdexcept>
+#include <utility>
+
+#include "blob_service/encoding.h"
 
 namespace azure::blob_service
 {
@@ -84,8 +87,12 @@ void CurlEasyRequest::set_data_rate_timeout()
 CURLcode CurlEasyRequest::perform()
 {
     code_ = 0;
+    requests_sent_ = 0;
     response_headers_.clear();
-    body_diverted_ = false;
+    header_bytes_ = 0;
+    callback_exception_ = nullptr;
+    // Until a success status arrives, a body is nobody's data.
+    body_diverted_ = true;
     output_checked_ = false;
     output_written_ = 0;
     output_state_ = output_state::ok;
@@ -100,6 +107,10 @@ CURLcode CurlEasyRequest::perform()
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(handle_, CURLOPT_READFUNCTION, &CurlEasyRequest::read_callback);
     curl_easy_setopt(handle_, CURLOPT_READDATA, this);
+    curl_easy_setopt(handle_, CURLOPT_PREREQFUNCTION, &CurlEasyRequest::prereq_callback);
+    curl_easy_setopt(handle_, CURLOPT_PREREQDATA, this);
+    // The URL sent is the URL built: resolving "." and ".." would reach another blob.
+    curl_easy_setopt(handle_, CURLOPT_PATH_AS_IS, 1L);
 
     curl_easy_setopt(handle_, CURLOPT_CUSTOMREQUEST, nullptr);
     switch (method_) {
@@ -157,7 +168,11 @@ CURLcode CurlEasyRequest::perform()
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, data_rate_timeout_ ? 60L : 0L);
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, data_rate_timeout_ ? 17408L : 0L);
 
-    return curl_easy_perform(handle_);
+    CURLcode result = curl_easy_perform(handle_);
+    if (callback_exception_) {
+        std::rethrow_exception(std::exchange(callback_exception_, nullptr));
+    }
+    return result;
 }
 
 void CurlEasyRequest::submit(completion cb, std::chrono::seconds delay)
@@ -171,44 +186,84 @@ void CurlEasyRequest::submit(completion cb, std::chrono::seconds delay)
     cb(code_, error_stream_.valid() ? error_stream_.input() : storage_istream(), result);
 }
 
+template <typename Work> size_t CurlEasyRequest::guarded(size_t failed, Work &&work) noexcept
+{
+    try {
+        return work();
+    } catch (...) {
+        callback_exception_ = std::current_exception();
+        return failed;
+    }
+}
+
 size_t CurlEasyRequest::header_callback(char *data, size_t size, size_t count, void *userdata)
 {
     auto *request = static_cast<CurlEasyRequest *>(userdata);
-    request->handle_header_line(std::string(data, size * count));
-    return size * count;
+    return request->guarded(0, [&] { return request->handle_header_line(data, size * count); });
 }
 
-void CurlEasyRequest::handle_header_line(std::string line)
+namespace
 {
+
+// "HTTP/1.1 404 Not Found" gives 404; a line whose status is not three digits gives 0.
+int status_of(const std::string &line)
+{
+    size_t space = line.find(' ');
+    if (space == std::string::npos || line.size() < space + 4) {
+        return 0;
+    }
+    int code = 0;
+    for (size_t i = space + 1; i < space + 4; ++i) {
+        if (line[i] < '0' || line[i] > '9') {
+            return 0;
+        }
+        code = code * 10 + (line[i] - '0');
+    }
+    return line.size() == space + 4 || line[space + 4] == ' ' ? code : 0;
+}
+
+} // namespace
+
+size_t CurlEasyRequest::handle_header_line(const char *data, size_t len)
+{
+    header_bytes_ += len;
+    if (header_bytes_ > buffer_limit_) {
+        output_state_ = output_state::too_large;
+        return 0;
+    }
+    std::string line(data, len);
     if (!line.empty() && line.back() == '\n') {
         line.pop_back();
     }
     if (!line.empty() && line.back() == '\r') {
         line.pop_back();
     }
+    // A reason phrase may hold a ":", so the status line is known by its start alone.
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        // A new status line starts a new response (after an interim one): its headers and
+        // the choice of body destination are its own.
+        code_ = status_of(line);
+        response_headers_.clear();
+        body_diverted_ =
+            unsuccessful(code_) || (switch_error_callback_ && switch_error_callback_(code_));
+        return len;
+    }
     size_t colon = line.find(':');
-    if (colon != std::string::npos) {
-        std::string value = line.substr(colon + 1);
-        if (!value.empty() && value.front() == ' ') {
-            value.erase(0, 1);
-        }
-        response_headers_[line.substr(0, colon)] = value;
-        return;
+    if (colon == std::string::npos) {
+        return len;
     }
-    size_t space = line.find(' ');
-    if (space == std::string::npos) {
-        return;
+    std::string value = line.substr(colon + 1);
+    if (!value.empty() && value.front() == ' ') {
+        value.erase(0, 1);
     }
-    // A new status line starts a new response (after an interim one): its headers and the
-    // choice of body destination are its own.
-    code_ = atoi(line.c_str() + space + 1);
-    response_headers_.clear();
-    body_diverted_ = switch_error_callback_ && switch_error_callback_(code_);
+    response_headers_[line.substr(0, colon)] = value;
+    return len;
 }
 
 size_t CurlEasyRequest::write_callback(char *data, size_t size, size_t count, void *userdata)
 {
-    return static_cast<CurlEasyRequest *>(userdata)->write_body(data, size * count);
+    auto *request = static_cast<CurlEasyRequest *>(userdata);
+    return request->guarded(0, [&] { return request->write_body(data, size * count); });
 }
 
 size_t CurlEasyRequest::write_body(const char *data, size_t len)
@@ -217,8 +272,16 @@ size_t CurlEasyRequest::write_body(const char *data, size_t len)
         if (!error_stream_.valid()) {
             return len;
         }
-        error_stream_.output().write(data, static_cast<std::streamsize>(len));
-        return error_stream_.output().fail() ? 0 : len;
+        std::ostream &os = error_stream_.output();
+        if (os.fail()) {
+            return 0;
+        }
+        if (static_cast<uint64_t>(os.tellp()) + len > buffer_limit_) {
+            output_state_ = output_state::too_large;
+            return 0;
+        }
+        os.write(data, static_cast<std::streamsize>(len));
+        return os.fail() ? 0 : len;
     }
     if (!output_stream_.valid()) {
         return len;
@@ -247,7 +310,15 @@ size_t CurlEasyRequest::write_body(const char *data, size_t len)
 
 size_t CurlEasyRequest::read_callback(char *data, size_t size, size_t count, void *userdata)
 {
-    return static_cast<CurlEasyRequest *>(userdata)->read_body(data, size * count);
+    auto *request = static_cast<CurlEasyRequest *>(userdata);
+    return request->guarded(CURL_READFUNC_ABORT,
+                            [&] { return request->read_body(data, size * count); });
+}
+
+int CurlEasyRequest::prereq_callback(void *userdata, char *, char *, int, int)
+{
+    ++static_cast<CurlEasyRequest *>(userdata)->requests_sent_;
+    return CURL_PREREQFUNC_OK;
 }
 
 size_t CurlEasyRequest::read_body(char *data, size_t len)

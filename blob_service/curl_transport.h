@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,7 @@ class CurlEasyRequest final : public http_base
     void submit(completion cb, std::chrono::seconds delay) override;
     void reset() override;
     int status_code() const override { return code_; }
+    int requests_sent() const override { return requests_sent_; }
 
     void set_input_stream(storage_istream stream) override;
     void set_input_content_length(uint64_t length) override;
@@ -47,6 +49,7 @@ class CurlEasyRequest final : public http_base
     uint64_t output_written() const override { return output_written_; }
     output_state get_output_state() const override { return output_state_; }
     void set_error_stream(std::function<bool(int)> switch_error, storage_iostream stream) override;
+    void set_buffer_limit(uint64_t bytes) override { buffer_limit_ = bytes; }
     storage_istream get_input_stream() const override { return input_stream_; }
     storage_ostream get_output_stream() const override { return output_stream_; }
     storage_iostream get_error_stream() const override { return error_stream_; }
@@ -58,8 +61,13 @@ class CurlEasyRequest final : public http_base
     static size_t header_callback(char *data, size_t size, size_t count, void *userdata);
     static size_t write_callback(char *data, size_t size, size_t count, void *userdata);
     static size_t read_callback(char *data, size_t size, size_t count, void *userdata);
+    static int prereq_callback(void *userdata, char *, char *, int, int);
 
-    void handle_header_line(std::string line);
+    // Runs a callback's work; an exception is kept for perform() to rethrow, and `failed`
+    // is returned so libcurl ends the transfer instead of unwinding through C code.
+    template <typename Work> size_t guarded(size_t failed, Work &&work) noexcept;
+
+    size_t handle_header_line(const char *data, size_t len);
     size_t write_body(const char *data, size_t len);
     size_t read_body(char *data, size_t len);
 
@@ -78,8 +86,12 @@ class CurlEasyRequest final : public http_base
     std::function<bool(int)> switch_error_callback_;
     output_check output_check_;
     int code_ = 0;
+    int requests_sent_ = 0;
     header_map response_headers_;
-    bool body_diverted_ = false;
+    uint64_t header_bytes_ = 0;
+    uint64_t buffer_limit_ = UINT64_MAX;
+    std::exception_ptr callback_exception_;
+    bool body_diverted_ = true;
     bool output_checked_ = false;
     uint64_t output_written_ = 0;
     output_state output_state_ = output_state::ok;

@@ -78,6 +78,86 @@ storage_error short_body_error(uint64_t received, uint64_t announced)
     return error;
 }
 
+// Every answer of the service carries its request id; a gateway or captive portal in the
+// way does not, and its success is no success of ours.
+bool from_service(const http_base &http)
+{
+    return !http.get_response_header("x-ms-request-id").empty();
+}
+
+storage_error not_service_error(const http_base &http, int status)
+{
+    storage_error error;
+    error.kind = error_kind::not_service;
+    error.code = std::to_string(status);
+    error.message = "the answer (HTTP " + error.code +
+                    ") did not come from the blob service: it has no x-ms-request-id";
+    std::string type = http.get_response_header("Content-Type");
+    if (!type.empty()) {
+        error.message += " (Content-Type: " + type + ")";
+    }
+    return error;
+}
+
+// The attempt stopped because of what happened to the body on our side.
+storage_error output_error(const http_base &http, CURLcode code, int status, uint64_t delivered,
+                           const executor_context &context)
+{
+    storage_error error;
+    switch (http.get_output_state()) {
+    case output_state::ok:
+        break;
+    case output_state::sink_failed:
+        error = transport_error(code);
+        error.message = "the receiving stream failed after " + std::to_string(delivered) + " bytes";
+        break;
+    case output_state::rejected:
+        error.kind = error_kind::parse;
+        error.code = std::to_string(status);
+        error.message = "answer does not continue the requested range (Content-Range: " +
+                        http.get_response_header("Content-Range") + ")";
+        break;
+    case output_state::too_large:
+        error.kind = error_kind::too_large;
+        error.code = std::to_string(status);
+        error.message = "the answer brought more than " +
+                        std::to_string(context.max_buffered_bytes) +
+                        " bytes of headers or of a body to read";
+        break;
+    }
+    return error;
+}
+
+// Whether the attempt may have done the work without our learning of it: the request left
+// and no answer came (libcurl also resends by itself when a reused connection dies
+// unanswered), or the service or a gateway timed out after taking it.
+bool may_have_acted_unanswered(const http_base &http, CURLcode code, int status)
+{
+    if (http.requests_sent() > 1) {
+        return true;
+    }
+    if (code != CURLE_OK) {
+        return http.requests_sent() > 0;
+    }
+    return status == 500 || status == 502 || status == 504;
+}
+
+bool shows_work_done(const storage_request_base &request, const http_base &http, int status,
+                     const storage_error &error)
+{
+    // A HEAD answer has no body; the service also names its code in a header.
+    std::string code = error.code_name;
+    if (code.empty()) {
+        code = http.get_response_header("x-ms-error-code");
+    }
+    for (const auto &answer : request.done_answers()) {
+        if (answer.status == status && code == answer.code) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::shared_ptr<executor_context> executor_context::create_default()
@@ -97,6 +177,11 @@ execution_result execute_request(const storage_account &account, storage_request
     std::chrono::seconds interval{0};
     uint64_t delivered = 0;
     std::string etag;
+    bool acted_unanswered = false;
+    auto failure = [&] {
+        result.error.earlier_attempt_unanswered = acted_unanswered;
+        return result;
+    };
     std::function<bool(int)> switch_error;
     if (destination == body_destination::parser) {
         switch_error = [](int) { return true; };
@@ -108,14 +193,17 @@ execution_result execute_request(const storage_account &account, storage_request
         if (retry.numbers != 0) {
             retry_info info = context.retry_policy->evaluate(retry);
             if (!info.should_retry) {
-                return result;
+                return failure();
             }
             // The last error stands when the request cannot be repeated faithfully.
             if (!http.reset_input_stream()) {
-                return result;
+                return failure();
             }
             if (delivered > 0 && !request.resume_after(delivered, etag)) {
-                return result;
+                return failure();
+            }
+            if (acted_unanswered) {
+                request.prepare_repeat_after_lost_answer();
             }
             interval = info.interval;
         }
@@ -123,8 +211,10 @@ execution_result execute_request(const storage_account &account, storage_request
         http.reset();
         storage_iostream error_stream = storage_iostream::create_storage_stream();
         http.set_error_stream(switch_error, error_stream);
-        http.set_output_check(
-            [&request](const http_base &h) { return request.accept_response(h); });
+        http.set_buffer_limit(context.max_buffered_bytes);
+        http.set_output_check([&request](const http_base &h) {
+            return from_service(h) && request.accept_response(h);
+        });
         request.build_request(account, http);
 
         int status = 0;
@@ -143,21 +233,17 @@ execution_result execute_request(const storage_account &account, storage_request
             etag = http.get_response_header("ETag");
         }
 
-        if (http.get_output_state() == output_state::sink_failed) {
-            result.error = transport_error(code);
-            result.error.message =
-                "the receiving stream failed after " + std::to_string(delivered) + " bytes";
-            return result;
+        if (!unsuccessful(status) && !from_service(http)) {
+            result.error = not_service_error(http, status);
+            return failure();
         }
-        if (http.get_output_state() == output_state::rejected) {
-            result.error.kind = error_kind::parse;
-            result.error.code = std::to_string(status);
-            result.error.message = "answer does not continue the requested range (Content-Range: " +
-                                   http.get_response_header("Content-Range") + ")";
-            return result;
+        if (http.get_output_state() != output_state::ok) {
+            result.error = output_error(http, code, status, delivered, context);
+            return failure();
         }
 
         ++retry.numbers;
+        acted_unanswered = acted_unanswered || may_have_acted_unanswered(http, code, status);
         if (code != CURLE_OK) {
             result.error = transport_error(code);
             retry.result = 503;
@@ -165,6 +251,11 @@ execution_result execute_request(const storage_account &account, storage_request
         }
         if (unsuccessful(status)) {
             result.error = service_error(context, http, status, error_stream.str());
+            if (acted_unanswered && shows_work_done(request, http, status, result.error)) {
+                result.success = true;
+                result.error = storage_error();
+                return result;
+            }
             retry.result = status;
             continue;
         }
@@ -239,6 +330,15 @@ parse_listing_body(const executor_context &context, const http_base &http, int s
 {
     return parse_listing(http, status, body, *context.xml_parser,
                          &xml_parser_base::parse_list_blobs_segmented_response);
+}
+
+storage_outcome<block_list_response> parse_listing_body(const executor_context &context,
+                                                        const http_base &http, int status,
+                                                        const std::string &body,
+                                                        const block_list_response *)
+{
+    return parse_listing(http, status, body, *context.xml_parser,
+                         &xml_parser_base::parse_block_list_response);
 }
 
 } // namespace azure::blob_service

@@ -21,6 +21,10 @@ struct executor_context {
     std::shared_ptr<xml_parser_base> xml_parser;
     std::shared_ptr<void> json_parser; // this system reads no JSON answers
     std::shared_ptr<retry_policy_base> retry_policy;
+    // The most an answer may bring in headers, and in a body that is collected rather than
+    // streamed (listings, errors): far above any real page, so only a broken or hostile
+    // server reaches it.
+    uint64_t max_buffered_bytes = 64 * 1024 * 1024;
 
     static std::shared_ptr<executor_context> create_default();
 };
@@ -40,7 +44,8 @@ struct execution_result {
 
 // Runs `request` over `http` under the context's retry policy, on the calling thread. Bytes
 // already handed to the caller's output stream are never rewound or repeated: a repeated
-// attempt continues after them when the request can, and the request fails otherwise.
+// attempt continues after them when the request can, and the request fails otherwise. A
+// success answer is trusted only when it carries the service's request id.
 execution_result execute_request(const storage_account &account, storage_request_base &request,
                                  http_base &http, const executor_context &context,
                                  body_destination destination);
@@ -52,6 +57,10 @@ parse_listing_body(const executor_context &context, const http_base &http, int s
 storage_outcome<list_blobs_segmented_response>
 parse_listing_body(const executor_context &context, const http_base &http, int status,
                    const std::string &body, const list_blobs_segmented_response *);
+storage_outcome<block_list_response> parse_listing_body(const executor_context &context,
+                                                        const http_base &http, int status,
+                                                        const std::string &body,
+                                                        const block_list_response *);
 
 // The returned future is already satisfied: everything runs on the calling thread. A listing
 // is collected and parsed; any other answer's body goes to the request's output stream.

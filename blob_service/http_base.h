@@ -24,11 +24,12 @@ struct case_insensitive_compare {
 
 using header_map = std::map<std::string, std::string, case_insensitive_compare>;
 
-// What happened to a body meant for the caller's output stream during one attempt.
+// What happened to the answer's body during one attempt.
 enum class output_state {
     ok,
-    rejected,   // the output check refused this response before any byte was written
-    sink_failed // the caller's stream failed; nothing more was written to it
+    rejected,    // the output check refused this response before any byte was written
+    sink_failed, // the caller's stream failed; nothing more was written to it
+    too_large    // headers or a buffered body passed the buffer limit; the transfer stopped
 };
 
 // One HTTP exchange. Request builders and credentials write into it; the executor runs it.
@@ -50,7 +51,8 @@ class http_base
     virtual std::string get_response_header(const std::string &name) const = 0;
     virtual const header_map &get_response_headers() const = 0;
 
-    // Runs the exchange on the calling thread and returns libcurl's result.
+    // Runs the exchange on the calling thread and returns libcurl's result. An exception
+    // thrown inside the exchange (by a stream, or for memory) stops it and is rethrown here.
     virtual CURLcode perform() = 0;
     // Waits `delay`, performs, then calls `cb` with the status, the error stream and the
     // result, all on the calling thread.
@@ -58,7 +60,11 @@ class http_base
 
     // Forgets headers of both directions; streams and callbacks stay.
     virtual void reset() = 0;
+    // The status of the final answer; 0 when none arrived.
     virtual int status_code() const = 0;
+    // How often the last perform put the request on the wire: 0 when it never left, 2 when
+    // libcurl sent it again on a fresh connection after a reused one died unanswered.
+    virtual int requests_sent() const = 0;
 
     virtual void set_input_stream(storage_istream stream) = 0;
     // Exactly `length` bytes are sent from the input stream.
@@ -75,9 +81,11 @@ class http_base
     virtual output_state get_output_state() const = 0;
 
     // Bodies of responses for which `switch_error` returns true go to `stream` instead of
-    // the output stream.
+    // the output stream; so does the body of any answer that is not a success.
     virtual void set_error_stream(std::function<bool(int)> switch_error,
                                   storage_iostream stream) = 0;
+    // The most bytes of headers, and of a body for the error stream, one answer may bring.
+    virtual void set_buffer_limit(uint64_t bytes) = 0;
     virtual storage_istream get_input_stream() const = 0;
     virtual storage_ostream get_output_stream() const = 0;
     virtual storage_iostream get_error_stream() const = 0;

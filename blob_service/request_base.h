@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "blob_service/credential.h"
 #include "blob_service/http_base.h"
@@ -30,6 +31,18 @@ class storage_request_base
     // request to fetch only the rest of the body of the entity tagged `etag`. False when the
     // request cannot continue a body, so it must not be repeated.
     virtual bool resume_after(uint64_t, const std::string &) { return false; }
+
+    // Called before a repeat when an earlier attempt may have done the work although its
+    // answer was lost; a commit, for one, may find its blocks committed by then.
+    virtual void prepare_repeat_after_lost_answer() {}
+
+    // A failure that such a repeat gets when the lost attempt did the work, so the request
+    // succeeded after all: a create that finds the container, a delete that finds none.
+    struct done_answer {
+        int status;
+        const char *code; // the service's error code
+    };
+    virtual std::vector<done_answer> done_answers() const { return {}; }
 };
 
 class blob_request_base : public storage_request_base

@@ -66,6 +66,11 @@ struct blob_property {
     metadata_list metadata;
 };
 
+// The identifiers of a blob's committed blocks, in order.
+struct block_list_response {
+    std::vector<std::string> committed;
+};
+
 // What a successful answer says about the version of the blob it read or stored.
 struct blob_version {
     std::string etag; // with its quotes

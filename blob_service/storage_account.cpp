@@ -1,6 +1,9 @@
 #include "blob_service/storage_account.h"
 
+#include <stdexcept>
+
 #include "blob_service/constants.h"
+#include "blob_service/names.h"
 
 namespace azure::blob_service
 {
@@ -23,6 +26,10 @@ std::string custom_domain(const std::string &scheme, std::string endpoint)
         if (base_start != std::string::npos) {
             base = endpoint.substr(base_start);
         }
+    }
+    // A dot segment would be resolved away on the way and move every request elsewhere.
+    if (path_error(base) != nullptr) {
+        throw std::invalid_argument("the endpoint's base path has a \".\" or \"..\" segment");
     }
     std::string domain = scheme + host;
     if (!base.empty()) {

@@ -15,7 +15,8 @@ class storage_account
 {
   public:
     // An empty `blob_endpoint` means the public cloud. Otherwise it is host[:port][/base],
-    // any scheme in it is replaced by the one `use_https` selects.
+    // any scheme in it is replaced by the one `use_https` selects. Throws
+    // std::invalid_argument when the base path has a "." or ".." segment.
     storage_account(const std::string &account_name, std::shared_ptr<storage_credential> credential,
                     bool use_https, const std::string &blob_endpoint, bool adls);
 

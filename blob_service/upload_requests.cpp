@@ -53,6 +53,15 @@ std::string put_block_list_request::body() const
     return xml;
 }
 
+void put_block_list_request::prepare_repeat_after_lost_answer()
+{
+    for (auto &block : blocks_) {
+        if (block.type == block_item::uncommitted) {
+            block.type = block_item::latest;
+        }
+    }
+}
+
 void put_block_list_request::build_request(const storage_account &account, http_base &http) const
 {
     storage_headers headers;

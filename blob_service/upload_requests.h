@@ -50,6 +50,9 @@ class put_block_list_request final : public put_block_list_request_base
     {
     }
     void build_request(const storage_account &account, http_base &http) const override;
+    // A lost commit may have committed the blocks already; Latest takes a block whether it
+    // is still uncommitted or committed by now, so the repeat stores the same blob again.
+    void prepare_repeat_after_lost_answer() override;
 
     std::string body() const;
 

@@ -93,17 +93,18 @@ storage_error parse_failure(const std::string &what)
     return error;
 }
 
-// Parses `xml` and returns its EnumerationResults root, or null with `error` filled.
-const XMLElement *listing_root(XMLDocument &doc, const std::string &xml, storage_error &error)
+// Parses `xml` and returns its root element named `name`, or null with `error` filled.
+const XMLElement *document_root(XMLDocument &doc, const std::string &xml, const char *name,
+                                storage_error &error)
 {
     if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) {
-        error = parse_failure(std::string("listing body is not well-formed XML: ") +
+        error = parse_failure(std::string("answer body is not well-formed XML: ") +
                               XMLDocument::ErrorIDToName(doc.ErrorID()));
         return nullptr;
     }
     const XMLElement *root = doc.RootElement();
-    if (!root || strcmp(root->Name(), "EnumerationResults") != 0) {
-        error = parse_failure("listing body has no EnumerationResults root element");
+    if (!root || strcmp(root->Name(), name) != 0) {
+        error = parse_failure(std::string("answer body has no ") + name + " root element");
         return nullptr;
     }
     return root;
@@ -141,7 +142,7 @@ storage_outcome<Response> parse_listing(const std::string &xml, Fill &&fill)
 {
     XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
     storage_error error;
-    const XMLElement *root = listing_root(doc, xml, error);
+    const XMLElement *root = document_root(doc, xml, "EnumerationResults", error);
     if (!root) {
         return storage_outcome<Response>(error);
     }
@@ -224,6 +225,24 @@ tinyxml2_parser::parse_list_blobs_segmented_response(const std::string &xml) con
             }
             return true;
         });
+}
+
+storage_outcome<block_list_response>
+tinyxml2_parser::parse_block_list_response(const std::string &xml) const
+{
+    XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+    storage_error error;
+    const XMLElement *root = document_root(doc, xml, "BlockList", error);
+    if (!root) {
+        return storage_outcome<block_list_response>(std::move(error));
+    }
+    block_list_response response;
+    const XMLElement *committed = root->FirstChildElement("CommittedBlocks");
+    for (const XMLElement *e = committed ? committed->FirstChildElement("Block") : nullptr; e;
+         e = e->NextSiblingElement("Block")) {
+        response.committed.push_back(parse_text(e, "Name"));
+    }
+    return storage_outcome<block_list_response>(std::move(response));
 }
 
 } // namespace azure::blob_service

@@ -25,6 +25,9 @@ class xml_parser_base
     parse_list_containers_segmented_response(const std::string &xml) const = 0;
     virtual storage_outcome<list_blobs_segmented_response>
     parse_list_blobs_segmented_response(const std::string &xml) const = 0;
+    // A body that is not a BlockList document is a failure of kind parse.
+    virtual storage_outcome<block_list_response>
+    parse_block_list_response(const std::string &xml) const = 0;
 };
 
 class tinyxml2_parser final : public xml_parser_base
@@ -35,6 +38,8 @@ class tinyxml2_parser final : public xml_parser_base
     parse_list_containers_segmented_response(const std::string &xml) const override;
     storage_outcome<list_blobs_segmented_response>
     parse_list_blobs_segmented_response(const std::string &xml) const override;
+    storage_outcome<block_list_response>
+    parse_block_list_response(const std::string &xml) const override;
 };
 
 } // namespace azure::blob_service

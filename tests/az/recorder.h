@@ -2,8 +2,11 @@
 #ifndef OSTREL_TESTS_AZ_RECORDER_H
 #define OSTREL_TESTS_AZ_RECORDER_H
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +16,8 @@
 namespace az_itest
 {
 
+using pairs = std::vector<std::pair<std::string, std::string>>;
+
 struct entry {
     std::string name;
     uint64_t size = 0;
@@ -20,55 +25,48 @@ struct entry {
     bool has_md5 = false;
     std::string md5;
     bool is_directory = false;
-    std::vector<std::pair<std::string, std::string>> metadata;
+    pairs metadata;
     bool has_etag = false;
     std::string etag;
     bool folder_marker = false;
 };
 
-// Everything one AZ_ call reported, in order.
+// Everything one AZ_ call reported, in order; a text the call left NULL stays empty. An entry
+// after the completion, or a second completion, fails the test.
 struct recorder {
     std::vector<entry> entries;
     std::vector<entry> versions; // version reports of the _ex calls
     int completions = 0;
-    int entries_after_completion = 0;
     AZ_status status = 9999;
-    std::string message, code, code_name;
-    bool has_message = false, has_code = false, has_code_name = false, has_resource = false;
-    std::vector<std::pair<std::string, std::string>> extra;
-    std::string data;
+    std::optional<std::string> message, code, code_name, resource;
+    pairs extra;
+    std::string data; // what a download delivered
     int chunks = 0;
     int refuse_after_chunks = -1;
-    // Upload source.
-    std::string upload;
+    std::string upload; // what an upload sends
     size_t upload_offset = 0;
 };
 
+inline std::optional<std::string> text_of(const char *text)
+{
+    return text ? std::optional<std::string>(text) : std::nullopt;
+}
+
 inline entry entry_of(const AZ_properties *p)
 {
-    entry e;
-    e.name = p->name;
-    e.size = p->size;
-    e.last_modified = p->last_modified;
-    e.has_md5 = p->md5 != nullptr;
-    e.md5 = p->md5 ? p->md5 : "";
-    e.is_directory = p->is_directory;
+    entry e{
+        p->name,         p->size, p->last_modified,   p->md5 != nullptr,      p->md5 ? p->md5 : "",
+        p->is_directory, {},      p->etag != nullptr, p->etag ? p->etag : "", p->folder_marker};
     for (int32_t i = 0; i < p->metadata_count; i++) {
         e.metadata.emplace_back(p->metadata[i].name, p->metadata[i].value);
     }
-    e.has_etag = p->etag != nullptr;
-    e.etag = p->etag ? p->etag : "";
-    e.folder_marker = p->folder_marker;
     return e;
 }
 
-// Appends to `list`; counts reports that came after the completion.
 inline int record_into(std::vector<entry> recorder::*list, const AZ_properties *p, void *arg)
 {
     auto *r = static_cast<recorder *>(arg);
-    if (r->completions > 0) {
-        r->entries_after_completion++;
-    }
+    EXPECT_EQ(r->completions, 0) << "a report after the completion";
     (r->*list).push_back(entry_of(p));
     return 0;
 }
@@ -86,15 +84,12 @@ inline int record_version(AZ_properties *p, void *arg)
 inline void record_complete(AZ_status status, AZ_error_details *d, void *arg)
 {
     auto *r = static_cast<recorder *>(arg);
-    r->completions++;
+    EXPECT_EQ(r->completions++, 0) << "a second completion";
     r->status = status;
-    r->has_message = d->message != nullptr;
-    r->has_code = d->code != nullptr;
-    r->has_code_name = d->code_name != nullptr;
-    r->has_resource = d->resource != nullptr;
-    r->message = d->message ? d->message : "";
-    r->code = d->code ? d->code : "";
-    r->code_name = d->code_name ? d->code_name : "";
+    r->message = text_of(d->message);
+    r->code = text_of(d->code);
+    r->code_name = text_of(d->code_name);
+    r->resource = text_of(d->resource);
     for (int32_t i = 0; i < d->extra_count; i++) {
         r->extra.emplace_back(d->extra[i].name, d->extra[i].value);
     }
@@ -103,8 +98,7 @@ inline void record_complete(AZ_status status, AZ_error_details *d, void *arg)
 inline int32_t record_data(int32_t count, const unsigned char *data, void *arg)
 {
     auto *r = static_cast<recorder *>(arg);
-    r->chunks++;
-    if (r->refuse_after_chunks >= 0 && r->chunks > r->refuse_after_chunks) {
+    if (++r->chunks > r->refuse_after_chunks && r->refuse_after_chunks >= 0) {
         return 0;
     }
     r->data.append(reinterpret_cast<const char *>(data), static_cast<size_t>(count));

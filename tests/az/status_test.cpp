@@ -1,206 +1,133 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "az/status.h"
 #include "recorder.h"
 
 namespace bs = azure::blob_service;
+using az_itest::pairs;
 using az_itest::record_complete;
 using az_itest::recorder;
 
 namespace
 {
 
-TEST(status_names, known_values_and_ends)
+// Known answers, value by value, at the ends of each group and of each table.
+TEST(status, names_and_lookups_at_the_ends_of_each_group)
 {
-    const std::pair<AZ_status, const char *> cases[] = {
-        {0, "OK"},
-        {1, "InternalError"},
-        {30, "XmlParseFailure"},
-        {47, "NotSupported"},
-        {48, "ErrorAppendPositionConditionNotMet"},
-        {52, "ErrorBlobNotFound"},
-        {115, "ErrorUnsupportedHeader"},
-        {148, "ErrorInvalidRange"},
-        {195, "ErrorQuotaExceeded"},
-        {196, "ErrorUnknown"},
-        {197, "HttpErrorMovedTemporarily"},
-        {202, "HttpErrorUnknown"},
-        {203, "Unknown"},
-        {1000, "Unknown"},
-        {UINT32_MAX, "Unknown"},
-    };
-    for (const auto &c : cases) {
-        EXPECT_STREQ(AZ_get_status_name(c.first), c.second) << c.first;
+    const AZ_status values[] = {0, 47, 48, 195, 196, 202, 203};
+    const char *names[] = {"OK",
+                           "NotSupported",
+                           "ErrorAppendPositionConditionNotMet",
+                           "ErrorQuotaExceeded",
+                           "ErrorUnknown",
+                           "HttpErrorUnknown",
+                           "Unknown"};
+    for (size_t i = 0; i < std::size(values); i++) {
+        EXPECT_STREQ(AZ_get_status_name(values[i]), names[i]);
     }
-}
-
-TEST(status_from_code_name, exact_match_only)
-{
-    const std::pair<const char *, AZ_status> cases[] = {
-        {"AppendPositionConditionNotMet", 48},
-        {"BlobNotFound", 52},
-        {"ContainerAlreadyExists", 59},
-        {"UnsupportedHeader", 115},
-        {"BlobBeingRehydrated", 116},
-        {"AccessDenied", 119},
-        {"InvalidRange", 148},
-        {"QuotaExceeded", 195},
-        {"ConditionNotMet", 179},
-        {"conditionnotmet", 196},
-        {"blobnotfound", 196},
-        {"ErrorBlobNotFound", 196},
-        {"", 196},
-        {"Couldn't connect to server", 196},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(AZ_status_from_code_name(c.first), c.second) << c.first;
+    const char *codes[] = {"AppendPositionConditionNotMet",
+                           "QuotaExceeded",
+                           "ConditionNotMet",
+                           "conditionnotmet",
+                           "blobnotfound",
+                           ""};
+    const AZ_status by_code[] = {48, 195, 179, 196, 196, 196};
+    for (size_t i = 0; i < std::size(codes); i++) {
+        EXPECT_EQ(AZ_status_from_code_name(codes[i]), by_code[i]) << codes[i];
+    }
+    const char *http[] = {"400", "401", "404", "409", "416", "417", "399", "40x"};
+    const AZ_status by_http[] = {198, 196, 200, 201, 148, 196, 196, 196};
+    for (size_t i = 0; i < std::size(http); i++) {
+        EXPECT_EQ(AZ_status_from_http_status(http[i]), by_http[i]) << http[i];
     }
     EXPECT_EQ(AZ_status_from_code_name(nullptr), AZ_ErrorUnknown);
-}
-
-TEST(status_from_http_status, table)
-{
-    const std::pair<const char *, AZ_status> cases[] = {
-        {"400", 198}, {"401", 196}, {"402", 196}, {"403", 199}, {"404", 200}, {"405", 162},
-        {"406", 196}, {"408", 196}, {"409", 201}, {"410", 196}, {"411", 164}, {"412", 179},
-        {"413", 196}, {"415", 196}, {"416", 148}, {"417", 196}, {"399", 196}, {"500", 196},
-        {"503", 196}, {"abc", 196}, {"40x", 196}, {"", 196},
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(AZ_status_from_http_status(c.first), c.second) << c.first;
-    }
     EXPECT_EQ(AZ_status_from_http_status(nullptr), AZ_ErrorUnknown);
 }
 
-recorder convert(const bs::storage_error &error)
+recorder convert(bs::error_kind kind, std::string code, std::string code_name, std::string message,
+                 pairs details = {})
 {
+    bs::storage_error error{std::move(code), std::move(code_name), std::move(message), kind,
+                            std::move(details)};
     ostrel_az::az_result result;
     result.take_error(error);
-    recorder c;
-    result.complete(record_complete, &c);
-    EXPECT_EQ(c.completions, 1);
-    return c;
+    recorder r;
+    result.complete(record_complete, &r);
+    return r;
 }
 
-bs::storage_error service_error(std::string code, std::string code_name, std::string message)
+// The service's code wins over the HTTP status; without it the message is not the
+// service's and is dropped, while the client's own findings always keep theirs.
+TEST(status, conversion_of_failed_outcomes)
 {
-    bs::storage_error e;
-    e.kind = bs::error_kind::service;
-    e.code = std::move(code);
-    e.code_name = std::move(code_name);
-    e.message = std::move(message);
-    return e;
-}
-
-TEST(error_conversion, success_leaves_record_empty)
-{
-    ostrel_az::az_result result;
-    recorder c;
-    result.complete(record_complete, &c);
-    EXPECT_EQ(c.status, AZ_OK);
-    EXPECT_FALSE(c.has_message || c.has_code || c.has_code_name || c.has_resource);
-    EXPECT_TRUE(c.extra.empty());
-}
-
-TEST(error_conversion, service_code_wins_over_http_status)
-{
-    auto c = convert(service_error("404", "BlobNotFound", "The specified blob does not exist."));
-    EXPECT_EQ(c.status, AZ_ErrorBlobNotFound);
-    EXPECT_EQ(c.code, "404");
-    EXPECT_EQ(c.code_name, "BlobNotFound");
-    EXPECT_EQ(c.message, "The specified blob does not exist.");
-    EXPECT_FALSE(c.has_resource);
-}
-
-TEST(error_conversion, without_code_name_only_code_is_kept)
-{
-    auto c = convert(service_error("404", "", "ignored"));
-    EXPECT_EQ(c.status, AZ_HttpErrorNotFound);
-    EXPECT_EQ(c.code, "404");
-    EXPECT_FALSE(c.has_message);
-    EXPECT_FALSE(c.has_code_name);
-
-    EXPECT_EQ(convert(service_error("401", "", "")).status, AZ_ErrorUnknown);
-    EXPECT_EQ(convert(service_error("500", "", "")).status, AZ_ErrorUnknown);
-}
-
-TEST(error_conversion, transport_failure_is_unknown_with_curl_text)
-{
-    bs::storage_error e;
-    e.kind = bs::error_kind::transport;
-    e.code = "7";
-    e.code_name = "Couldn't connect to server";
-    auto c = convert(e);
-    EXPECT_EQ(c.status, AZ_ErrorUnknown);
-    EXPECT_EQ(c.code, "7");
-    EXPECT_EQ(c.code_name, "Couldn't connect to server");
-}
-
-TEST(error_conversion, parse_failure_has_a_message)
-{
-    bs::storage_error e;
-    e.kind = bs::error_kind::parse;
-    e.code = "200";
-    auto c = convert(e);
-    EXPECT_EQ(c.status, AZ_XmlParseFailure);
-    EXPECT_TRUE(c.has_message);
-    EXPECT_FALSE(c.message.empty());
-}
-
-TEST(error_conversion, details_become_extra_pairs)
-{
-    auto e = service_error("400", "Md5Mismatch", "mismatch");
-    e.details = {{"UserSpecifiedMd5", "AAAA"}, {"ServerCalculatedMd5", "BBBB"}};
-    auto c = convert(e);
-    EXPECT_EQ(c.status, AZ_ErrorUnknown);
-    ASSERT_EQ(c.extra.size(), 2u);
-    EXPECT_EQ(c.extra[0], std::make_pair(std::string("UserSpecifiedMd5"), std::string("AAAA")));
-    EXPECT_EQ(c.extra[1], std::make_pair(std::string("ServerCalculatedMd5"), std::string("BBBB")));
-}
-
-TEST(error_conversion, refused_range_names_request_and_blob_size)
-{
-    auto e = service_error("416", "InvalidRange",
-                           "The range specified is invalid for the current size of the resource.");
-    e.details = {{"Content-Range", "bytes */1000"}, {"x-ms-range", "bytes=1000-"}};
-    auto c = convert(e);
-    EXPECT_EQ(c.status, AZ_ErrorInvalidRange);
-    std::vector<std::pair<std::string, std::string>> expected = {
-        {"Content-Range", "bytes */1000"},
-        {"x-ms-range", "bytes=1000-"},
-        {"RangeRequested", "bytes=1000-"},
-        {"ActualBlobSize", "1000"},
+    using k = bs::error_kind;
+    using text = std::optional<std::string>;
+    const char *unparsed = "the service's answer could not be parsed";
+    const struct {
+        k kind;
+        const char *code, *code_name, *message;
+        AZ_status status;
+        text kept_message, kept_code_name;
+    } rows[] = {
+        {k::service, "404", "BlobNotFound", "gone", AZ_ErrorBlobNotFound, "gone", "BlobNotFound"},
+        {k::service, "404", "", "ignored", AZ_HttpErrorNotFound, {}, {}},
+        {k::service, "401", "", "", AZ_ErrorUnknown, {}, {}},
+        {k::transport, "7", "Couldn't connect", "", AZ_ErrorUnknown, {}, "Couldn't connect"},
+        {k::parse, "200", "", "", AZ_XmlParseFailure, unparsed, {}},
+        {k::not_service, "200", "", "no id", AZ_ErrorUnknown, "no id", {}},
+        {k::too_large, "200", "", "too big", AZ_XmlDocumentTooLarge, "too big", {}},
     };
-    EXPECT_EQ(c.extra, expected);
-
-    // A HEAD-style answer without a body still says which range and size.
-    auto bare = service_error("416", "", "");
-    bare.details = {{"Content-Range", "bytes */0"}, {"x-ms-range", "bytes=0-"}};
-    auto b = convert(bare);
-    EXPECT_EQ(b.status, AZ_ErrorInvalidRange);
-    ASSERT_EQ(b.extra.size(), 4u);
-    EXPECT_EQ(b.extra[3], std::make_pair(std::string("ActualBlobSize"), std::string("0")));
-
-    // An unusable size is left out rather than guessed.
-    auto odd = service_error("416", "InvalidRange", "");
-    odd.details = {{"Content-Range", "bytes */*"}};
-    EXPECT_EQ(convert(odd).extra.size(), 1u);
+    for (const auto &row : rows) {
+        recorder r = convert(row.kind, row.code, row.code_name, row.message);
+        EXPECT_EQ(r.status, row.status) << row.code << " " << row.code_name;
+        EXPECT_EQ(r.code, row.code);
+        EXPECT_EQ(r.message, row.kept_message) << row.code << " " << row.code_name;
+        EXPECT_EQ(r.code_name, row.kept_code_name);
+        EXPECT_FALSE(r.resource);
+    }
+    recorder ok;
+    ostrel_az::az_result().complete(record_complete, &ok);
+    EXPECT_EQ(ok.status, AZ_OK);
+    EXPECT_FALSE(ok.message || ok.code || ok.code_name || ok.resource);
+    EXPECT_TRUE(ok.extra.empty());
 }
 
-TEST(error_conversion, local_failure_and_null_callback)
+TEST(status, details_become_extra_pairs)
+{
+    auto digest = convert(bs::error_kind::service, "400", "Md5Mismatch", "m",
+                          {{"UserSpecifiedMd5", "AAAA"}, {"ServerCalculatedMd5", "BBBB"}});
+    EXPECT_EQ(digest.extra, (pairs{{"UserSpecifiedMd5", "AAAA"}, {"ServerCalculatedMd5", "BBBB"}}));
+
+    // A refused range names the range asked for and the blob's size, with or without a body;
+    // an unusable size is left out rather than guessed.
+    for (const char *code_name : {"InvalidRange", ""}) {
+        auto range = convert(bs::error_kind::service, "416", code_name, "",
+                             {{"Content-Range", "bytes */1000"}, {"x-ms-range", "bytes=1000-"}});
+        EXPECT_EQ(range.status, AZ_ErrorInvalidRange);
+        EXPECT_EQ(range.extra, (pairs{{"Content-Range", "bytes */1000"},
+                                      {"x-ms-range", "bytes=1000-"},
+                                      {"RangeRequested", "bytes=1000-"},
+                                      {"ActualBlobSize", "1000"}}));
+    }
+    auto odd = convert(bs::error_kind::service, "416", "InvalidRange", "",
+                       {{"Content-Range", "bytes */*"}});
+    EXPECT_EQ(odd.extra.size(), 1u);
+}
+
+TEST(status, local_failure_and_null_callback)
 {
     ostrel_az::az_result result;
-    result.set_local(AZ_AbortedByCallback, "the data ended after 3 of 5 bytes");
-    recorder c;
-    result.complete(record_complete, &c);
-    EXPECT_EQ(c.status, AZ_AbortedByCallback);
-    EXPECT_EQ(c.message, "the data ended after 3 of 5 bytes");
-    EXPECT_FALSE(c.has_code);
+    result.set_local(AZ_AbortedByCallback, "the data ended");
+    recorder r;
+    result.complete(record_complete, &r);
+    EXPECT_EQ(r.status, AZ_AbortedByCallback);
+    EXPECT_EQ(r.message, "the data ended");
+    EXPECT_FALSE(r.code);
     result.complete(nullptr, nullptr);
 }
 

@@ -5,7 +5,6 @@
 
 #include <future>
 #include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +69,20 @@ class blob_client_itest : public ::testing::Test
             }
         }
         return matching;
+    }
+
+    static void stage_blocks(const std::string &blob,
+                             const std::vector<bs::put_block_list_request_base::block_item> &ids,
+                             const std::vector<std::string> &parts)
+    {
+        for (size_t i = 0; i < ids.size(); ++i) {
+            std::istringstream part(parts[i]);
+            auto staged =
+                client_
+                    ->upload_block_from_stream(container_, blob, ids[i].id, part, parts[i].size())
+                    .get();
+            ASSERT_TRUE(staged.success()) << staged.error().code;
+        }
     }
 
     // Downloads into a sink that cannot seek, as the storage layer's cannot; `data` gets what
@@ -138,40 +151,6 @@ TEST_F(blob_client_itest, wire_format_of_listing_and_blob_paths)
     std::string out;
     ASSERT_TRUE(download("a b/c+d", 0, 0, &out).success());
     EXPECT_EQ(out, "xyz");
-}
-
-TEST_F(blob_client_itest, token_replacement_under_concurrent_use)
-{
-    upload("token-blob", "t");
-    const std::string old_token = ostrel_test::mint_token(3600);
-    const std::string new_token = ostrel_test::mint_token(7200);
-    ASSERT_NE(old_token, new_token);
-    credential_->set_token(old_token);
-    proxy_->clear_log();
-
-    std::atomic<bool> failed{false};
-    auto worker = [&] {
-        for (int i = 0; i < 15; ++i) {
-            if (!client_->get_blob_properties(container_, "token-blob").get().success()) {
-                failed = true;
-            }
-        }
-    };
-    std::thread a(worker), b(worker);
-    credential_->set_token(new_token);
-    a.join();
-    b.join();
-    EXPECT_FALSE(failed);
-    ASSERT_TRUE(client_->get_blob_properties(container_, "token-blob").get().success());
-
-    auto log = requests_for("HEAD", "token-blob");
-    ASSERT_EQ(log.size(), 31u);
-    for (const auto &r : log) {
-        std::string value = r.header("Authorization");
-        EXPECT_TRUE(value == "Bearer " + old_token || value == "Bearer " + new_token);
-    }
-    EXPECT_EQ(log.back().header("Authorization"), "Bearer " + new_token);
-    credential_->set_token(ostrel_test::mint_token());
 }
 
 TEST_F(blob_client_itest, retry_counts_and_last_error)
@@ -389,6 +368,240 @@ TEST_F(blob_client_itest, upload_retry_resends_a_seekable_body_only)
     ASSERT_FALSE(failed.success());
     EXPECT_EQ(failed.error().code, "503");
     EXPECT_EQ(requests_for("PUT", "upload-blob").size(), 1u);
+}
+
+TEST_F(blob_client_itest, url_sent_is_the_url_built)
+{
+    const std::string base = "/" + proxy_->endpoint().account + "/" + container_ + "/";
+    for (const char *blob : {"a/../b", "a/./b", "../x", "x/.."}) {
+        proxy_->clear_log();
+        client_->get_blob_properties(container_, blob).get();
+        auto log = proxy_->requests();
+        ASSERT_EQ(log.size(), 1u) << blob;
+        EXPECT_EQ(log[0].target, base + blob);
+    }
+}
+
+// The reason phrase is free text; a ":" in it must not hide the status.
+TEST_F(blob_client_itest, status_line_with_a_colon_in_its_reason)
+{
+    upload("colon-blob", "still here");
+    const std::string not_found =
+        R"("respond":{"status":404,"reason":"Not: Found","headers":{"x-ms-request-id":"r",)"
+        R"("x-ms-error-code":"BlobNotFound"},"body":"<?xml version=\"1.0\"?><Error>)"
+        R"(<Code>BlobNotFound</Code><Message>gone</Message></Error>"})";
+    for (const char *method : {"GET", "DELETE"}) {
+        proxy_->clear_rules();
+        proxy_->clear_log();
+        add_blob_rule(method, "colon-blob", not_found);
+        std::string got;
+        auto outcome = std::string(method) == "GET"
+                           ? download("colon-blob", 0, 0, &got)
+                           : client_->delete_blob(container_, "colon-blob").get();
+        ASSERT_FALSE(outcome.success()) << method;
+        EXPECT_EQ(outcome.error().code, "404") << method;
+        EXPECT_EQ(outcome.error().code_name, "BlobNotFound") << method;
+        EXPECT_EQ(got, "") << method;
+        EXPECT_EQ(requests_for(method, "colon-blob").size(), 1u) << method;
+    }
+}
+
+// When the answer to a request that did its work is lost, the repeat finds the work done:
+// that is the request's success. Both ways a repeat happens: the executor's, after libcurl
+// reports the loss (fresh connection), and libcurl's own resend (reused connection).
+TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
+{
+    using block = bs::put_block_list_request_base::block_item;
+    const std::string account = proxy_->endpoint().account;
+    const std::string data = ostrel_test::random_bytes(3000, 9);
+    const std::vector<std::string> parts = {data.substr(0, 1000), data.substr(1000)};
+    const std::vector<block> ids = {
+        {bs::to_base64(std::vector<uint8_t>{'b', '0'}), block::uncommitted},
+        {bs::to_base64(std::vector<uint8_t>{'b', '1'}), block::uncommitted}};
+    for (bool fresh : {true, false}) {
+        const std::string made = ostrel_test::unique_name("made");
+        const std::string doomed = ostrel_test::unique_name("doomed");
+        // Where no blob is: the repeat fails its condition on the lost attempt's own commit.
+        const std::string guarded = ostrel_test::unique_name("guarded");
+        ASSERT_TRUE(client_->create_container(doomed).get().success());
+        upload("lost-delete", "x");
+        for (const std::string &blob : {std::string("lost-commit"), guarded}) {
+            stage_blocks(blob, ids, parts);
+        }
+        const struct {
+            const char *name, *method;
+            std::string path;
+            std::function<bs::storage_outcome<void>(bs::blob_client &)> call;
+            size_t requests = 2;
+        } rows[] = {
+            {"create container", "PUT", "^/" + account + "/" + made + "[?]",
+             [&](bs::blob_client &c) { return c.create_container(made).get(); }},
+            {"delete container", "DELETE", "^/" + account + "/" + doomed + "[?]",
+             [&](bs::blob_client &c) { return c.delete_container(doomed).get(); }},
+            {"delete blob", "DELETE", path_regex("lost-delete"),
+             [&](bs::blob_client &c) { return c.delete_blob(container_, "lost-delete").get(); }},
+            {"commit", "PUT", "comp=blocklist",
+             [&](bs::blob_client &c) {
+                 return c.put_block_list(container_, "lost-commit", ids, {}).get();
+             }},
+            {"conditional commit", "PUT", "comp=blocklist",
+             [&](bs::blob_client &c) {
+                 return c.put_block_list(container_, guarded, ids, {}, {"", "*"}).get();
+             },
+             3},
+        };
+        for (const auto &row : rows) {
+            // The suite's client has a live connection on each pooled handle by now.
+            auto client =
+                fresh ? ostrel_test::make_client(proxy_->endpoint(), credential_) : client_;
+            proxy_->clear_rules();
+            proxy_->clear_log();
+            proxy_->add_rule(std::string(R"({"method":")") + row.method + R"(","path":")" +
+                             row.path + R"(","times":1,"drop_answer":true})");
+            auto outcome = row.call(*client);
+            EXPECT_TRUE(outcome.success())
+                << row.name << (fresh ? " (fresh)" : " (reused)") << ": " << outcome.error().code
+                << " " << outcome.error().code_name;
+            // The conditional commit's repeat fails, and its block list is looked at.
+            EXPECT_EQ(proxy_->requests().size(), row.requests) << row.name;
+        }
+        proxy_->clear_rules();
+        EXPECT_TRUE(client_->get_container_properties(made).get().success());
+        EXPECT_EQ(client_->get_container_properties(doomed).get().error().code, "404");
+        EXPECT_EQ(client_->get_blob_properties(container_, "lost-delete").get().error().code,
+                  "404");
+        for (const std::string &blob : {std::string("lost-commit"), guarded}) {
+            std::string stored;
+            ASSERT_TRUE(download(blob, 0, 0, &stored).success());
+            EXPECT_TRUE(stored == data) << blob;
+        }
+    }
+}
+
+// Only a repeat after an attempt that may have acted: a refused first attempt (503) did not.
+TEST_F(blob_client_itest, repeat_after_a_refusal_reports_what_it_finds)
+{
+    proxy_->add_rule(R"({"method":"PUT","path":"^/)" + proxy_->endpoint().account + "/" +
+                     container_ + R"([?]","times":1,"respond":{"status":503,"body":""}})");
+    auto outcome = client_->create_container(container_).get();
+    ASSERT_FALSE(outcome.success());
+    EXPECT_EQ(outcome.error().code_name, "ContainerAlreadyExists");
+
+    EXPECT_EQ(proxy_->requests().size(), 2u);
+    // A commit that never reached the service meets another's blob: not its own work.
+    using block = bs::put_block_list_request_base::block_item;
+    const std::vector<block> ids = {
+        {bs::to_base64(std::vector<uint8_t>{'t', '0'}), block::uncommitted}};
+    const std::vector<block> others = {
+        {bs::to_base64(std::vector<uint8_t>{'o', '0'}), block::uncommitted}};
+    stage_blocks("taken-commit", others, {"other"});
+    ASSERT_TRUE(client_->put_block_list(container_, "taken-commit", others, {}).get().success());
+    stage_blocks("taken-commit", ids, {"mine"});
+    proxy_->clear_rules();
+    proxy_->add_rule(R"({"method":"PUT","path":"comp=blocklist","times":1,"refuse":true})");
+    auto fresh = ostrel_test::make_client(proxy_->endpoint(), credential_);
+    auto refused = fresh->put_block_list(container_, "taken-commit", ids, {}, {"", "*"}).get();
+    ASSERT_FALSE(refused.success());
+    EXPECT_EQ(refused.error().code_name, "BlobAlreadyExists");
+    std::string kept;
+    ASSERT_TRUE(download("taken-commit", 0, 0, &kept).success());
+    EXPECT_EQ(kept, "other");
+}
+
+// A gateway or captive portal answering 200 did none of the work, and its page is no data.
+TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
+{
+    upload("portal-blob", "real bytes");
+    const std::string portal = R"("respond":{"status":200,"headers":{"Content-Type":"text/html"},)"
+                               R"("body":"<html>sign in first</html>"})";
+    std::string got;
+    const struct {
+        const char *method;
+        std::function<bs::storage_error()> call;
+    } rows[] = {
+        {"DELETE", [] { return client_->delete_blob(container_, "portal-blob").get().error(); }},
+        {"GET", [&] { return download("portal-blob", 0, 0, &got).error(); }},
+        {"HEAD",
+         [] { return client_->get_blob_properties(container_, "portal-blob").get().error(); }},
+        {"GET",
+         [] { return client_->list_blobs_segmented(container_, "/", "", "", 10).get().error(); }},
+    };
+    for (const auto &row : rows) {
+        proxy_->clear_rules();
+        proxy_->add_rule(std::string(R"({"method":")") + row.method + R"(","times":1,)" + portal +
+                         "}");
+        bs::storage_error error = row.call();
+        EXPECT_EQ(error.kind, bs::error_kind::not_service) << row.method;
+        EXPECT_EQ(error.code, "200");
+        EXPECT_NE(error.message.find("x-ms-request-id"), std::string::npos) << error.message;
+    }
+    EXPECT_EQ(got, "");
+    proxy_->clear_rules();
+    ASSERT_TRUE(download("portal-blob", 0, 0, &got).success());
+    EXPECT_EQ(got, "real bytes");
+
+    // There is no JSON parser: a listing labelled JSON fails, though its body reads as XML.
+    proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
+                     R"({"Content-Type":"application/json","x-ms-request-id":"r"},)"
+                     R"("body":"<EnumerationResults><Blobs/></EnumerationResults>"}})");
+    EXPECT_EQ(client_->list_blobs_segmented(container_, "/", "", "", 10).get().error().kind,
+              bs::error_kind::parse);
+}
+
+// What the client buffers is bounded; what it streams to the caller is not.
+TEST_F(blob_client_itest, answers_beyond_the_buffer_limit_fail)
+{
+    auto client = ostrel_test::make_client(proxy_->endpoint(), credential_);
+    client->context()->max_buffered_bytes = 1 << 20;
+    const std::string data = ostrel_test::random_bytes(3 << 20, 11);
+    upload("limit-blob", data);
+    ostrel_test::sink_buf whole;
+    std::ostream whole_os(&whole);
+    ASSERT_TRUE(
+        client->download_blob_to_stream(container_, "limit-blob", 0, 0, whole_os).get().success());
+    EXPECT_TRUE(whole.data == data);
+
+    proxy_->clear_log();
+    proxy_->add_rule(R"({"method":"GET","path":"comp=list","endless_body":{"status":200,)"
+                     R"("headers":{"x-ms-request-id":"r"}}})");
+    add_blob_rule("GET", "limit-blob",
+                  R"("endless_body":{"status":500,"headers":{"x-ms-request-id":"r"}})");
+    auto listing = client->list_blobs_segmented(container_, "/", "", "", 10).get();
+    ASSERT_FALSE(listing.success());
+    EXPECT_EQ(listing.error().kind, bs::error_kind::too_large);
+    ostrel_test::sink_buf buf;
+    std::ostream sink(&buf);
+    auto failed = client->download_blob_to_stream(container_, "limit-blob", 0, 0, sink).get();
+    ASSERT_FALSE(failed.success());
+    EXPECT_EQ(failed.error().kind, bs::error_kind::too_large);
+    EXPECT_EQ(buf.data, "");
+    // A definite answer, however broken, is not asked for again.
+    EXPECT_EQ(proxy_->requests().size(), 2u);
+}
+
+// A stream that throws ends the exchange; the exception reaches the caller, not libcurl.
+TEST_F(blob_client_itest, throwing_streams_end_the_exchange_with_their_exception)
+{
+    struct throwing_buf : std::streambuf {
+        int_type overflow(int_type) override { throw std::runtime_error("sink broke"); }
+        std::streamsize xsputn(const char *, std::streamsize) override
+        {
+            throw std::runtime_error("sink broke");
+        }
+        int_type underflow() override { throw std::runtime_error("source broke"); }
+    } buf;
+    upload("throw-blob", "abc");
+    std::ostream sink(&buf);
+    sink.exceptions(std::ios::badbit);
+    EXPECT_THROW(client_->download_blob_to_stream(container_, "throw-blob", 0, 0, sink),
+                 std::runtime_error);
+    std::istream source(&buf);
+    source.exceptions(std::ios::badbit);
+    EXPECT_THROW(client_->upload_block_blob_from_stream(container_, "throw-blob", source, {}, 3),
+                 std::runtime_error);
+    std::string kept;
+    ASSERT_TRUE(download("throw-blob", 0, 0, &kept).success());
+    EXPECT_EQ(kept, "abc");
 }
 
 } // namespace

@@ -47,6 +47,7 @@ class recording_http final : public azure::blob_service::http_base
         request_headers_.clear();
     }
     int status_code() const override { return 0; }
+    int requests_sent() const override { return 0; }
     void set_input_stream(azure::blob_service::storage_istream s) override
     {
         input_body.clear();
@@ -63,6 +64,7 @@ class recording_http final : public azure::blob_service::http_base
     {
         return azure::blob_service::output_state::ok;
     }
+    void set_buffer_limit(uint64_t) override {}
     void set_error_stream(std::function<bool(int)>, azure::blob_service::storage_iostream) override
     {
     }

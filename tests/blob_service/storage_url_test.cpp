@@ -56,6 +56,11 @@ TEST(storage_account, endpoint_composition)
     EXPECT_TRUE(cloud.adls());
     bs::storage_account custom("acct", nullptr, true, "h:1/acct", true);
     EXPECT_EQ(custom.get_url_dfs().get_domain(), "https://h:1/acct");
+    // Resolved on the way, a dot segment would move every request to another base.
+    for (const char *endpoint : {"h:1/acct/..", "h:1/./acct", "h:1/a/../b/"})
+        EXPECT_THROW(bs::storage_account("acct", nullptr, true, endpoint, false),
+                     std::invalid_argument)
+            << endpoint;
 }
 
 } // namespace

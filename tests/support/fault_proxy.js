@@ -14,8 +14,8 @@ const fs = require('fs');
 const http = require('http');
 const https = require('https');
 
-const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse', 'delay_ms',
-    'rewrite_target'];
+const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse', 'drop_answer',
+    'endless_body', 'delay_ms', 'rewrite_target'];
 // Connection-level headers belong to each hop, not to the message.
 const HOP_BY_HOP = new Set(['connection', 'keep-alive', 'proxy-connection', 'transfer-encoding', 'te',
     'trailer', 'upgrade', 'expect']);
@@ -60,12 +60,15 @@ function validateRule(rule) {
             throw new Error(`"${key}" ${what}`);
         }
     };
-    check('respond', (r) => r !== null && typeof r === 'object' && Number.isInteger(r.status),
-        'needs an integer "status"');
+    const answer = (r) => r !== null && typeof r === 'object' && Number.isInteger(r.status) &&
+        (r.reason === undefined || typeof r.reason === 'string');
+    check('respond', answer, 'needs an integer "status" (and a string "reason", if any)');
+    check('endless_body', answer, 'needs an integer "status" (and a string "reason", if any)');
     check('slow', (v) => v !== null && Number.isInteger(v.bytes_per_second) && v.bytes_per_second > 0,
         'needs a positive "bytes_per_second"');
     check('replace_body', (v) => typeof v === 'string', 'must be a string');
     check('refuse', (v) => v === true, 'must be true');
+    check('drop_answer', (v) => v === true, 'must be true');
     check('rewrite_target', (v) => Array.isArray(v) && v.length === 2 && v.every((t) => typeof t === 'string'),
         'must be [from, to]');
     return {
@@ -127,6 +130,8 @@ class Proxy {
             const body = Buffer.concat(chunks);
             if (rule && rule.action === 'respond') {
                 this.respond(res, rule.rule.respond);
+            } else if (rule && rule.action === 'endless_body') {
+                this.endless(res, rule.rule.endless_body);
             } else if (rule && rule.action === 'delay_ms') {
                 setTimeout(() => this.forward(req, body, res, rule, true), rule.rule.delay_ms);
             } else {
@@ -141,8 +146,21 @@ class Proxy {
         if (!Object.keys(headers).some((h) => h.toLowerCase() === 'content-length')) {
             headers['Content-Length'] = String(body.length);
         }
-        res.writeHead(answer.status, headers);
+        res.writeHead(answer.status, answer.reason, headers);
         res.end(body);
+    }
+
+    // A body that never ends: what a broken or hostile server can send.
+    endless(res, answer) {
+        res.writeHead(answer.status, answer.reason, answer.headers || {});
+        const chunk = Buffer.alloc(65536, 'x');
+        const more = () => {
+            while (!res.destroyed && res.write(chunk)) {
+                // keep the socket's buffer full
+            }
+        };
+        res.on('drain', more);
+        more();
     }
 
     forward(req, body, res, rule, mayRetry) {
@@ -196,6 +214,12 @@ class Proxy {
 
     relay(req, upRes, res, rule) {
         const action = rule ? rule.action : null;
+        if (action === 'drop_answer') {
+            // The service has acted; its answer is lost on the way back.
+            upRes.resume();
+            upRes.on('end', () => req.socket.destroy());
+            return;
+        }
         if (action === 'truncate_body' || action === 'replace_body') {
             const chunks = [];
             upRes.on('data', (c) => chunks.push(c));
