@@ -49,8 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool passed_on = json_object_get(input, "token_expiry") != nullptr;
     json_decref(input);
     if (!result.document) {
-        // Error texts are fixed but for a line and column; a token never shows.
-        if (token.size() >= 8 && token.find_first_not_of("0123456789") != std::string::npos) {
+        // A token never shows. The error texts are fixed but for numbers and hold none of
+        // these characters, so a token with one of them cannot be part of them by chance.
+        if (token.size() >= 8 && token.find_first_of("~^|") != std::string::npos) {
             FUZZ_CHECK(result.error.find(token) == std::string::npos);
         }
     } else if (!passed_on) {

@@ -7,21 +7,52 @@
 namespace
 {
 
-std::string member(json_t *document, const char *name)
+// Everything the error chain says; empty when the document was read.
+std::string error_text(const char *text)
 {
-    const char *text = json_string_value(json_object_get(document, name));
-    return text != nullptr ? text : "";
-}
-
-// Everything the error chain says.
-std::string chain_text(ostrel_object_t *error)
-{
-    std::string text;
+    char *sub = nullptr;
+    char *token = nullptr;
+    time_t expiry = 0;
+    ostrel_result_t result = ostrel_i_azure_parse_token_json(text, &sub, &token, &expiry);
+    if (result == OSTREL_SUCCESS) {
+        FUZZ_CHECK(sub != nullptr && token != nullptr);
+        free(sub);
+        free(token);
+        return "";
+    }
+    FUZZ_CHECK(sub == nullptr && token == nullptr);
+    ostrel_object_t *error = ostrel_error_get(result);
+    FUZZ_CHECK(error != nullptr);
+    std::string said = "error:";
     for (ostrel_object_t *e = error; e != nullptr; e = ostrel_error_get_cause(e)) {
         const char *part = ostrel_error_get_text(e);
-        text += part != nullptr ? part : "";
+        said += part != nullptr ? part : "";
     }
-    return text;
+    ostrel_object_free(error);
+    return said;
+}
+
+std::string dump(json_t *document)
+{
+    char *text = json_dumps(document, JSON_COMPACT | JSON_PRESERVE_ORDER);
+    FUZZ_CHECK(text != nullptr);
+    std::string copy = text;
+    free(text);
+    return copy;
+}
+
+// What is said about a document does not depend on the token in it, so it cannot show it.
+void check_token_unsaid(json_t *document)
+{
+    json_t *token = json_object_get(document, "access_token");
+    if (!json_is_string(token) || json_string_length(token) == 0) {
+        return;
+    }
+    std::string said = error_text(dump(document).c_str());
+    char other = json_string_value(token)[0] == 'Q' ? 'Z' : 'Q';
+    json_object_set_new(document, "access_token",
+                        json_string(std::string(json_string_length(token), other).c_str()));
+    FUZZ_CHECK(error_text(dump(document).c_str()) == said);
 }
 
 } // namespace
@@ -29,28 +60,11 @@ std::string chain_text(ostrel_object_t *error)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string text = fuzz_text(data, size);
-    char *sub = nullptr;
-    char *token = nullptr;
-    time_t expiry = 0;
-    ostrel_result_t result = ostrel_i_azure_parse_token_json(text.c_str(), &sub, &token, &expiry);
-    if (result == OSTREL_SUCCESS) {
-        FUZZ_CHECK(sub != nullptr && token != nullptr);
-        free(sub);
-        free(token);
-        return 0;
-    }
-    FUZZ_CHECK(sub == nullptr && token == nullptr);
-    ostrel_object_t *error = ostrel_error_get(result);
-    FUZZ_CHECK(error != nullptr);
-
+    error_text(text.c_str());
     json_t *document = json_loads(text.c_str(), 0, nullptr);
-    std::string secret = member(document, "access_token");
-    // The expiry is quoted when unreadable; a token that is part of it shows through it.
-    if (secret.size() >= 8 && member(document, "token_expiry").find(secret) == std::string::npos) {
-        std::string said = chain_text(error);
-        FUZZ_CHECK(said.find(secret) == std::string::npos);
+    if (json_is_object(document)) {
+        check_token_unsaid(document);
     }
     json_decref(document);
-    ostrel_object_free(error);
     return 0;
 }
