@@ -71,7 +71,8 @@ static void ostrel_l_azure_recv_single_read_callback(ostrel_gfs_operation_t op,
                                       transfer_state->pathname, text ? text : ""));
         free(text);
     }
-    if (transfer_state->result == OSTREL_SUCCESS &&
+    /* an empty read carries no data, whatever offset it names */
+    if (transfer_state->result == OSTREL_SUCCESS && nbytes > 0 &&
         (offset < 0 || (uint64_t)offset + nbytes > ostrel_l_azure_recv_announced(transfer_state)))
         ostrel_i_azure_transfer_fail(transfer_state, ostrel_i_azure_system_error("write", EFBIG));
 

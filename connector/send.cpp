@@ -300,6 +300,9 @@ static void *ostrel_l_azure_send_thread(void *arg)
                                           length, transfer_state->pathname));
             break;
         }
+        /* the digest is of the blob only when its one range is all of it */
+        if (transfer_state->range_length != 0)
+            transfer_state->md5_active = false;
         transfer_state->range_offset = offset;
         transfer_state->range_length = length;
         transfer_state->offset = (uint64_t)offset;
