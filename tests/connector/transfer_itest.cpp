@@ -302,20 +302,28 @@ TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
 {
     const size_t block = 65536;
     std::string c = new_container("put");
+    // storage takes up to 1 MiB a pull: ready blocks beyond that are split
+    const size_t odd = 400003;
     struct {
         size_t size;
         int streams;
         bool reverse;
+        size_t block_size;
     } cases[] = {
-        {0, 4, false},         {1000, 1, false},          {4 * block, 4, true},
-        {4 * block, 1, false}, {9 * block + 17, 4, true}, {9 * block + 17, 3, false},
+        {0, 4, false, block},
+        {1000, 1, false, block},
+        {4 * block, 4, true, block},
+        {4 * block, 1, false, block},
+        {9 * block + 17, 4, true, block},
+        {9 * block + 17, 3, false, block},
+        {7 * odd + 1, 4, true, odd},
     };
     int n = 0;
     for (auto &t : cases) {
         std::string key = "dir/k" + std::to_string(n++) + ".txt";
         std::string bytes = pattern(t.size, n);
         memory_source source(bytes);
-        auto session = open_with(emu, t.streams, t.reverse, block);
+        auto session = open_with(emu, t.streams, t.reverse, t.block_size);
         ostrel_host::transfer_result r = put(*session, "/" + c + "/" + key, source, 1700000000 + n);
         ASSERT_TRUE(r.error.ok) << key << ": " << r.error.text;
         EXPECT_TRUE(stored(c, key) == bytes) << key;
