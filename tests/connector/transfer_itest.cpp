@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace
@@ -83,6 +84,8 @@ class memory_source : public ostrel_host::source
     bool sequential() const override { return false; }
     size_t read(unsigned char *buffer, size_t length, int64_t offset, bool &at_end) override
     {
+        if (fail_at > 0 && offset == fail_at)
+            throw std::system_error(EIO, std::generic_category(), "reading the source");
         size_t from = std::min((size_t)offset, bytes.size());
         size_t n = std::min(length, bytes.size() - from);
         memcpy(buffer, bytes.data() + from, n);
@@ -91,6 +94,7 @@ class memory_source : public ostrel_host::source
     }
     std::string bytes;
     int64_t size;
+    int64_t fail_at = 0; // a read there fails; 0: none
 };
 
 class transfer_itest : public connector_itest::plugin_test
@@ -346,18 +350,21 @@ TEST_F(transfer_itest, upload_that_is_not_the_announced_size_stores_nothing)
         int64_t announced;
         size_t have;
         int errno_value; // 0: any failure
+        int64_t fail_at = 0;
     } cases[] = {
-        {(int64_t)bytes.size() + 1, bytes.size(), 0},     // ends one byte early
-        {(int64_t)bytes.size() - 1, bytes.size(), EFBIG}, // one byte too many
-        {2 * 65536, 2 * 65536 + 1, EFBIG},                // the surplus in a block of its own
-        {0, 1, EFBIG},                                    // empty announced, one byte sent
-        {10, 0, 0},                                       // nothing sent
+        {(int64_t)bytes.size() + 1, bytes.size(), 0},        // ends one byte early
+        {(int64_t)bytes.size() - 1, bytes.size(), EFBIG},    // one byte too many
+        {2 * 65536, 2 * 65536 + 1, EFBIG},                   // the surplus in a block of its own
+        {0, 1, EFBIG},                                       // empty announced, one byte sent
+        {10, 0, 0},                                          // nothing sent
+        {(int64_t)bytes.size(), bytes.size(), 0, 2 * 65536}, // the source fails
     };
     for (int streams : {1, 4}) {
         for (auto &t : cases) {
             std::string data = bytes.substr(0, t.have);
             az_itest::put_text(seed.get(), c, "k", old);
             memory_source source(data, t.announced);
+            source.fail_at = t.fail_at;
             auto session = open_with(emu, streams, false);
             ostrel_host::transfer_result r = put(*session, "/" + c + "/k", source);
             EXPECT_FALSE(r.error.ok) << t.announced << " announced, " << t.have << " sent";
@@ -368,6 +375,7 @@ TEST_F(transfer_itest, upload_that_is_not_the_announced_size_stores_nothing)
                 << t.announced << " announced, " << t.have << " sent";
 
             memory_source fresh(data, t.announced);
+            fresh.fail_at = t.fail_at;
             r = put(*session, "/" + c + "/new", fresh);
             EXPECT_FALSE(r.error.ok);
             EXPECT_FALSE(exists(c, "new"));
