@@ -103,6 +103,8 @@ class put_blob_itest : public ::testing::Test
 // Memory per upload is measured by bench/run.
 TEST_F(put_blob_itest, a_byte_above_the_limit_makes_two_blocks)
 {
+    if (!ostrel_test::large_tests_enabled())
+        GTEST_SKIP() << "large transfer";
     AZ_name_value meta[] = {{"ostrel_modtime", "1700000000"}};
     AZ_put_options options = {"application/octet-stream", 1, meta};
     pattern source;
@@ -139,6 +141,8 @@ TEST_F(put_blob_itest, a_byte_above_the_limit_makes_two_blocks)
 
 TEST_F(put_blob_itest, exactly_the_limit_goes_in_one_request)
 {
+    if (!ostrel_test::large_tests_enabled())
+        GTEST_SKIP() << "large transfer";
     pattern source;
     source.size = one_request_limit;
     put("limit", source);

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <stdexcept>
@@ -71,6 +72,12 @@ emulator emulator_from_env()
                                  " has neither OAuth nor an account key");
     }
     return e;
+}
+
+bool large_tests_enabled()
+{
+    const char *skip = getenv("OSTREL_TEST_SKIP_LARGE");
+    return skip == nullptr || strcmp(skip, "1") != 0;
 }
 
 } // namespace ostrel_test

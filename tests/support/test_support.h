@@ -47,6 +47,10 @@ std::string mint_creds(long lifetime_seconds = 3600, const std::string &sub = "t
 // different on every call and in every process. Thread-safe.
 std::string unique_name(const std::string &prefix);
 
+// False when $OSTREL_TEST_SKIP_LARGE is 1 (sanitizer runs): cases that move
+// hundreds of MiB prove sizes, not memory or thread safety, and skip then.
+bool large_tests_enabled();
+
 struct recorded_request {
     std::string method, target; // target is path?query exactly as received
     std::vector<std::pair<std::string, std::string>> headers; // wire order and case
