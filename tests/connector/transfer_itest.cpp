@@ -13,6 +13,7 @@ namespace
 
 using connector_itest::md5_hex;
 using connector_itest::pattern;
+using connector_itest::strings;
 const int CKSM = OSTREL_GFS_CMD_CKSM;
 
 // Keeps every write by its offset; whole() tells whether they tile the file.
@@ -430,6 +431,18 @@ TEST_F(transfer_itest, upload_refused_before_any_request)
     EXPECT_FALSE(r.error.ok);
     EXPECT_EQ(r.error.text.find("too large"), std::string::npos) << r.error.text;
     EXPECT_FALSE(exists(c, "largest"));
+
+    // what the service refuses names the path
+    for (const std::string &path : strings{"/" + c + "/missing", "/no-such-container/k"}) {
+        memory_sink sink;
+        r = get(*session, path, sink);
+        EXPECT_EQ(r.error.reply_code, 550) << path << ": " << r.error.text;
+        EXPECT_EQ(r.error.response_error_code, "PATH_NOT_FOUND") << path;
+        EXPECT_NE(r.error.text.find("\"" + path + "\""), std::string::npos) << r.error.text;
+    }
+    memory_source up(x);
+    r = put(*session, "/no-such-container/k", up);
+    EXPECT_EQ(r.error.reply_code, 550) << r.error.text;
 }
 
 TEST_F(transfer_itest, failed_upload_after_data_moved_is_not_repeated)
