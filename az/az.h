@@ -89,8 +89,18 @@ typedef struct AZ_client AZ_client;
 /* Asked for a fresh token by long operations; the result is not examined. */
 typedef int (*AZ_token_refresh_callback)(void *arg);
 
+/* Ranges of the AZ_client_options numbers; 0 always means the default. */
+#define AZ_RETRY_ATTEMPTS_MAX 10
+#define AZ_RETRY_MAX_DELAY_MS_MAX 300000
+
 typedef struct AZ_client_options {
     const char *ca_file; /* certificate authorities to trust; NULL: library default */
+    /* Attempts of every request, the first included: 1 to AZ_RETRY_ATTEMPTS_MAX; 0: 4. */
+    int32_t retry_attempts;
+    /* The longest wait before a repeat, whatever the service asks: 1 to
+     * AZ_RETRY_MAX_DELAY_MS_MAX; 0: 30000. Waits start at 500 ms (or this, if less) and
+     * double. */
+    int32_t retry_max_delay_ms;
 } AZ_client_options;
 
 AZ_status AZ_initialize(void);
@@ -103,8 +113,13 @@ const char *AZ_key_error(const char *key);
 const char *AZ_account_error(const char *account);
 void AZ_deinitialize(void);
 
+/* NULL when options (may be NULL) are usable, else a constant text saying which field is
+ * out of its range. */
+const char *AZ_client_options_error(const AZ_client_options *options);
+
 /* account: "name" or "name:host[:port][/path]". account and token must not
- * be NULL; an account that AZ_account_error() refuses gives FailedToInitializeRequest. */
+ * be NULL; an account that AZ_account_error() refuses, or options that
+ * AZ_client_options_error() refuses, give FailedToInitializeRequest. */
 AZ_status AZ_init_client(const char *account, const char *token, bool adls,
                          AZ_token_refresh_callback refresh, void *refresh_arg, AZ_client **client);
 /* As AZ_init_client(), with options (may be NULL). */

@@ -9,6 +9,16 @@ namespace bs = azure::blob_service;
 
 constexpr int ostrel_l_az_handles_per_client = 2;
 
+static void ostrel_l_az_client_retry(const AZ_client_options &options, bs::retry_settings &retry)
+{
+    if (options.retry_attempts != 0) {
+        retry.attempts = options.retry_attempts;
+    }
+    if (options.retry_max_delay_ms != 0) {
+        retry.max_delay = std::chrono::milliseconds(options.retry_max_delay_ms);
+    }
+}
+
 static AZ_status ostrel_l_az_client_create(const char *account, const char *token, bool adls,
                                            AZ_token_refresh_callback refresh, void *refresh_arg,
                                            const AZ_client_options *options, AZ_client **client)
@@ -29,23 +39,45 @@ static AZ_status ostrel_l_az_client_create(const char *account, const char *toke
         name = text.substr(0, colon);
         endpoint = text.substr(colon + 1);
     }
+    if (AZ_client_options_error(options) != nullptr) {
+        return AZ_FailedToInitializeRequest;
+    }
     std::string ca_file;
-    if (options != nullptr && options->ca_file != nullptr) {
-        ca_file = options->ca_file;
+    bs::retry_settings retry;
+    if (options != nullptr) {
+        if (options->ca_file != nullptr) {
+            ca_file = options->ca_file;
+        }
+        ostrel_l_az_client_retry(*options, retry);
     }
 
     auto created = std::make_unique<AZ_client>();
     created->credential = std::make_shared<bs::token_credential>(token);
     auto storage =
         std::make_shared<bs::storage_account>(name, created->credential, true, endpoint, adls);
-    created->blob =
-        std::make_shared<bs::blob_client>(storage, ostrel_l_az_handles_per_client, ca_file);
+    created->blob = std::make_shared<bs::blob_client>(storage, ostrel_l_az_handles_per_client,
+                                                      ca_file, std::string(), retry);
     created->token = token;
     created->adls = adls;
     created->refresh = refresh;
     created->refresh_arg = refresh_arg;
     *client = created.release();
     return AZ_OK;
+}
+
+const char *AZ_client_options_error(const AZ_client_options *options)
+{
+    if (options == nullptr) {
+        return nullptr;
+    }
+    if (options->retry_attempts < 0 || options->retry_attempts > AZ_RETRY_ATTEMPTS_MAX) {
+        return "retry attempts out of range";
+    }
+    if (options->retry_max_delay_ms < 0 ||
+        options->retry_max_delay_ms > AZ_RETRY_MAX_DELAY_MS_MAX) {
+        return "longest retry delay out of range";
+    }
+    return nullptr;
 }
 
 AZ_status AZ_initialize(void)

@@ -73,7 +73,8 @@ int main(int argc, char **argv)
                      argv[0]);
         return 2;
     }
-    AZ_client_options options = {argv[3]};
+    AZ_client_options options = {};
+    options.ca_file = argv[3];
     AZ_client *client = nullptr;
     AZ_initialize();
     AZ_init_client_with_options(argv[2], token, false, refresh, nullptr, &options, &client);

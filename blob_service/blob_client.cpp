@@ -22,10 +22,11 @@ template <typename T> std::future<storage_outcome<T>> ready(storage_outcome<T> o
 } // namespace
 
 blob_client::blob_client(std::shared_ptr<storage_account> account, int max_concurrency,
-                         const std::string &ca_file, const std::string &proxy)
+                         const std::string &ca_file, const std::string &proxy,
+                         const retry_settings &retry)
     : account_(std::move(account)),
       client_(std::make_shared<CurlEasyClient>(max_concurrency, ca_file, proxy)),
-      context_(executor_context::create_default())
+      context_(executor_context::create_default(retry))
 {
 }
 

@@ -25,9 +25,11 @@ class blob_client
 {
   public:
     // `ca_file`: CA bundle used to verify the service (empty: libcurl's default);
-    // `proxy`: libcurl proxy string (empty: none configured).
+    // `proxy`: libcurl proxy string (empty: none configured); `retry`: how every request is
+    // repeated.
     blob_client(std::shared_ptr<storage_account> account, int max_concurrency,
-                const std::string &ca_file = {}, const std::string &proxy = {});
+                const std::string &ca_file = {}, const std::string &proxy = {},
+                const retry_settings &retry = {});
 
     std::shared_ptr<storage_account> account() const { return account_; }
     std::shared_ptr<CurlEasyClient> client() const { return client_; }

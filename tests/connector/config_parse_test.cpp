@@ -15,6 +15,7 @@ struct parsed {
     bool adls = false;
     std::string ca_file;
     bool has_ca_file = false;
+    AZ_client_options tuning = {};
 };
 
 parsed parse(const char *text)
@@ -24,7 +25,7 @@ parsed parse(const char *text)
     char *ca_file = nullptr;
     p.adls = false;
     ostrel_result_t result =
-        ostrel_i_azure_config_parse_json(nullptr, text, &account, &p.adls, &ca_file);
+        ostrel_i_azure_config_parse_json(nullptr, text, &account, &p.adls, &ca_file, &p.tuning);
     p.ok = result == OSTREL_SUCCESS;
     if (!p.ok) {
         ostrel_object_t *error = ostrel_error_get(result);
@@ -86,6 +87,48 @@ TEST(config_parse, rejected_documents)
         parsed p = parse(text);
         EXPECT_FALSE(p.ok) << text;
         EXPECT_TRUE(starts_with(p.error, "Error loading collection storage policy: ")) << p.error;
+    }
+}
+
+TEST(config_parse, storage_tuning_keys_and_their_ranges)
+{
+    parsed p = parse(R"({"account": "a"})");
+    ASSERT_TRUE(p.ok);
+    EXPECT_EQ(p.tuning.retry_attempts, 0);
+    EXPECT_EQ(p.tuning.retry_max_delay_ms, 0);
+
+    struct {
+        const char *members;
+        int32_t attempts, max_delay;
+    } good[] = {
+        {R"("retry_attempts": 1, "retry_max_delay_ms": 1)", 1, 1},
+        {R"("retry_attempts": 10, "retry_max_delay_ms": 300000)", 10, 300000},
+    };
+    for (const auto &g : good) {
+        p = parse((std::string(R"({"account": "a", )") + g.members + "}").c_str());
+        ASSERT_TRUE(p.ok) << g.members << p.error;
+        EXPECT_EQ(p.tuning.retry_attempts, g.attempts) << g.members;
+        EXPECT_EQ(p.tuning.retry_max_delay_ms, g.max_delay) << g.members;
+    }
+
+    const char *bad[] = {
+        R"("retry_attempts": 0)",
+        R"("retry_attempts": 11)",
+        R"("retry_attempts": -1)",
+        R"("retry_attempts": 2.0)",
+        R"("retry_attempts": "3")",
+        R"("retry_attempts": true)",
+        R"("retry_max_delay_ms": 0)",
+        R"("retry_max_delay_ms": 300001)",
+        R"("retry_max_delay_ms": 4294967296)",
+        R"("retry_max_delay_ms": null)",
+    };
+    for (const char *members : bad) {
+        p = parse((std::string(R"({"account": "a", )") + members + "}").c_str());
+        EXPECT_FALSE(p.ok) << members;
+        std::string key = std::string(members).substr(0, std::string(members).find(':'));
+        EXPECT_TRUE(starts_with(p.error, "Error in storage configuration: " + key + " must be"))
+            << p.error;
     }
 }
 
