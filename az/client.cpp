@@ -1,8 +1,10 @@
 #include "az/client.h"
 
+#include <algorithm>
 #include <new>
 
 #include "az/call.h"
+#include "az/upload_plan.h"
 #include "blob_service/storage_account.h"
 
 namespace bs = azure::blob_service;
@@ -55,12 +57,23 @@ static AZ_status ostrel_l_az_client_create(const char *account, const char *toke
     created->credential = std::make_shared<bs::token_credential>(token);
     auto storage =
         std::make_shared<bs::storage_account>(name, created->credential, true, endpoint, adls);
-    created->blob = std::make_shared<bs::blob_client>(storage, ostrel_l_az_handles_per_client,
-                                                      ca_file, std::string(), retry);
+    // Parallel blocks of one upload each need a handle, and the session's other calls one more.
+    int handles = ostrel_l_az_handles_per_client;
+    if (options != nullptr && options->upload_parallel >= handles) {
+        handles = options->upload_parallel + 1;
+    }
+    created->blob =
+        std::make_shared<bs::blob_client>(storage, handles, ca_file, std::string(), retry);
     created->token = token;
     created->adls = adls;
     created->refresh = refresh;
     created->refresh_arg = refresh_arg;
+    if (options != nullptr) {
+        created->upload_block_size =
+            static_cast<uint64_t>(options->upload_block_mib) * ostrel_az::upload_mib;
+        created->upload_parallel = std::max(1, options->upload_parallel);
+        created->store_md5 = options->store_md5;
+    }
     *client = created.release();
     return AZ_OK;
 }
@@ -76,6 +89,15 @@ const char *AZ_client_options_error(const AZ_client_options *options)
     if (options->retry_max_delay_ms < 0 ||
         options->retry_max_delay_ms > AZ_RETRY_MAX_DELAY_MS_MAX) {
         return "longest retry delay out of range";
+    }
+    if (options->upload_block_mib < 0 || options->upload_block_mib > AZ_UPLOAD_BLOCK_MIB_MAX) {
+        return "upload block size out of range";
+    }
+    if (options->upload_parallel < 0 || options->upload_parallel > AZ_UPLOAD_PARALLEL_MAX) {
+        return "parallel uploads out of range";
+    }
+    if (options->upload_parallel != 0 && options->upload_block_mib == 0) {
+        return "parallel uploads need an upload block size";
     }
     return nullptr;
 }

@@ -97,18 +97,30 @@ TEST(config_parse, storage_tuning_keys_and_their_ranges)
     EXPECT_EQ(p.tuning.retry_attempts, 0);
     EXPECT_EQ(p.tuning.retry_max_delay_ms, 0);
 
+    EXPECT_EQ(p.tuning.upload_block_mib, 0);
+    EXPECT_EQ(p.tuning.upload_parallel, 0);
+    EXPECT_FALSE(p.tuning.store_md5);
+
     struct {
         const char *members;
-        int32_t attempts, max_delay;
+        int32_t attempts, max_delay, block_mib, parallel;
+        bool md5;
     } good[] = {
-        {R"("retry_attempts": 1, "retry_max_delay_ms": 1)", 1, 1},
-        {R"("retry_attempts": 10, "retry_max_delay_ms": 300000)", 10, 300000},
+        {R"("retry_attempts": 1, "retry_max_delay_ms": 1, "upload_block_mib": 1,
+            "upload_parallel": 1, "store_md5": true)",
+         1, 1, 1, 1, true},
+        {R"("retry_attempts": 10, "retry_max_delay_ms": 300000, "upload_block_mib": 100,
+            "upload_parallel": 16, "store_md5": false)",
+         10, 300000, 100, 16, false},
     };
     for (const auto &g : good) {
         p = parse((std::string(R"({"account": "a", )") + g.members + "}").c_str());
         ASSERT_TRUE(p.ok) << g.members << p.error;
         EXPECT_EQ(p.tuning.retry_attempts, g.attempts) << g.members;
         EXPECT_EQ(p.tuning.retry_max_delay_ms, g.max_delay) << g.members;
+        EXPECT_EQ(p.tuning.upload_block_mib, g.block_mib) << g.members;
+        EXPECT_EQ(p.tuning.upload_parallel, g.parallel) << g.members;
+        EXPECT_EQ(p.tuning.store_md5, g.md5) << g.members;
     }
 
     const char *bad[] = {
@@ -122,6 +134,11 @@ TEST(config_parse, storage_tuning_keys_and_their_ranges)
         R"("retry_max_delay_ms": 300001)",
         R"("retry_max_delay_ms": 4294967296)",
         R"("retry_max_delay_ms": null)",
+        R"("upload_block_mib": 0)",
+        R"("upload_block_mib": 101)",
+        R"("upload_parallel": 17)",
+        R"("store_md5": 1)",
+        R"("store_md5": "yes")",
     };
     for (const char *members : bad) {
         p = parse((std::string(R"({"account": "a", )") + members + "}").c_str());
@@ -130,6 +147,11 @@ TEST(config_parse, storage_tuning_keys_and_their_ranges)
         EXPECT_TRUE(starts_with(p.error, "Error in storage configuration: " + key + " must be"))
             << p.error;
     }
+    // Parallel requests each hold a block: there must be a block size to hold.
+    p = parse(R"({"account": "a", "upload_parallel": 4})");
+    EXPECT_FALSE(p.ok);
+    EXPECT_TRUE(starts_with(p.error, "Error in storage configuration: \"upload_parallel\" needs"))
+        << p.error;
 }
 
 } // namespace
