@@ -4,7 +4,9 @@
 //   ostrel_blob_bench download ACCOUNT_TEXT CA_FILE CONTAINER KEY
 //
 // The bearer token comes from $OSTREL_BENCH_TOKEN so it never shows in a
-// process listing. Prints one line: bytes moved and the status name.
+// process listing. $OSTREL_BENCH_UPLOAD_BLOCK_MIB, $OSTREL_BENCH_UPLOAD_PARALLEL
+// and $OSTREL_BENCH_STORE_MD5 (1) set the upload options of the same names.
+// Prints one line: bytes moved and the status name.
 #include "az/az.h"
 
 #include <algorithm>
@@ -59,6 +61,12 @@ int refresh(void *)
     return 0;
 }
 
+int32_t number_from_env(const char *name)
+{
+    const char *text = std::getenv(name);
+    return text ? static_cast<int32_t>(std::strtol(text, nullptr, 10)) : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -75,9 +83,16 @@ int main(int argc, char **argv)
     }
     AZ_client_options options = {};
     options.ca_file = argv[3];
+    options.upload_block_mib = number_from_env("OSTREL_BENCH_UPLOAD_BLOCK_MIB");
+    options.upload_parallel = number_from_env("OSTREL_BENCH_UPLOAD_PARALLEL");
+    options.store_md5 = number_from_env("OSTREL_BENCH_STORE_MD5") == 1;
     AZ_client *client = nullptr;
     AZ_initialize();
-    AZ_init_client_with_options(argv[2], token, false, refresh, nullptr, &options, &client);
+    if (AZ_init_client_with_options(argv[2], token, false, refresh, nullptr, &options, &client) !=
+        AZ_OK) {
+        std::fprintf(stderr, "bad options: %s\n", AZ_client_options_error(&options));
+        return 2;
+    }
 
     run r;
     if (upload) {

@@ -206,13 +206,17 @@ TEST_F(put_blob_itest, failed_uploads_store_nothing)
         int fail_on_call;
         int32_t failure;
         AZ_status status;
+        bool staged = false;
     } rows[] = {
         {3 * 1048576, 2, -1, AZ_AbortedByCallback},
         {3 * 1048576, 2, 0, AZ_AbortedByCallback},
         {3 * 1048576, 2, 2 * 1048576, AZ_AbortedByCallback},
         {one_request_limit + 1, 3, 0, AZ_AbortedByCallback},
         {one_request_limit + 1, 0, 0, 134}, // ErrorInternalError from the refused block
+        {5 * 1048576 + 7, 1, -1, AZ_AbortedByCallback, true},
+        {5 * 1048576 + 7, 0, 0, 134, true}, // blocks in flight when the first is refused
     };
+    auto staged = tuned_client(1, 3, true);
     proxy.add_rule(R"({"method":"PUT","path":"&comp=block$","respond":{"status":500,"body":)"
                    R"("<Error><Code>InternalError</Code><Message>failed</Message></Error>"}})");
     put_text(client.get(), container, "keep", "old content");
@@ -221,7 +225,9 @@ TEST_F(put_blob_itest, failed_uploads_store_nothing)
         source.size = row.size;
         source.fail_on_call = row.fail_on_call;
         source.failure = row.failure;
-        put("keep", source);
+        AZ_put_blob(row.staged ? staged.get() : client.get(), container.c_str(), "keep",
+                    source.size, nullptr, pattern_supply, record_complete,
+                    static_cast<recorder *>(&source));
         EXPECT_EQ(source.status, row.status) << row.failure;
         EXPECT_TRUE(source.message) << row.failure;
         EXPECT_TRUE(get_blob(client.get(), container, "keep").data == "old content") << row.failure;
