@@ -42,7 +42,12 @@ class ostrel_l_az_block_senders
             throw;
         }
     }
-    ~ostrel_l_az_block_senders() { join(); }
+    // Left early (by an exception), the upload sends nothing more.
+    ~ostrel_l_az_block_senders()
+    {
+        abandon();
+        join();
+    }
     ostrel_l_az_block_senders(const ostrel_l_az_block_senders &) = delete;
     ostrel_l_az_block_senders &operator=(const ostrel_l_az_block_senders &) = delete;
 

@@ -235,6 +235,18 @@ TEST_F(put_blob_itest, failed_uploads_store_nothing)
     EXPECT_TRUE(requests_matching(proxy, "PUT", "comp=blocklist").empty());
     // One refresh before each of the two first blocks, none for a commit.
     EXPECT_EQ(refresh.tokens.size(), 2u);
+
+    // A blob that needs more blocks than the service commits is refused before any byte.
+    proxy.clear_log();
+    for (AZ_client *c : {client.get(), staged.get()}) {
+        pattern huge;
+        huge.size = 50000 * block_size + 1;
+        AZ_put_blob(c, container.c_str(), "huge", huge.size, nullptr, pattern_supply,
+                    record_complete, static_cast<recorder *>(&huge));
+        EXPECT_EQ(huge.status, AZ_ErrorBlockCountExceedsLimit);
+        EXPECT_EQ(huge.calls, 0);
+    }
+    EXPECT_TRUE(proxy.requests().empty());
 }
 
 // A request cut on its way and a busy burst are sent again from the staged bytes; a streamed
