@@ -176,10 +176,11 @@ CURLcode CurlEasyRequest::perform()
     return result;
 }
 
-void CurlEasyRequest::submit(completion cb, std::chrono::seconds delay)
+void CurlEasyRequest::submit(completion cb, std::chrono::milliseconds delay)
 {
     if (delay.count() > 0) {
-        struct timespec remaining = {static_cast<time_t>(delay.count()), 0};
+        struct timespec remaining = {static_cast<time_t>(delay.count() / 1000),
+                                     static_cast<long>(delay.count() % 1000) * 1000000L};
         while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
         }
     }

@@ -140,11 +140,11 @@ bool shows_work_done(const storage_request_base &request, const http_base &http,
 
 } // namespace
 
-std::shared_ptr<executor_context> executor_context::create_default()
+std::shared_ptr<executor_context> executor_context::create_default(const retry_settings &retry)
 {
     auto context = std::make_shared<executor_context>();
     context->xml_parser = std::make_shared<tinyxml2_parser>();
-    context->retry_policy = std::make_shared<azure::blob_service::retry_policy>();
+    context->retry_policy = std::make_shared<azure::blob_service::retry_policy>(retry);
     return context;
 }
 
@@ -154,7 +154,7 @@ execution_result execute_request(const storage_account &account, storage_request
 {
     execution_result result;
     retry_context retry;
-    std::chrono::seconds interval{0};
+    std::chrono::milliseconds interval{0};
     uint64_t delivered = 0;
     std::string etag;
     bool acted_unanswered = false;
@@ -223,6 +223,8 @@ execution_result execute_request(const storage_account &account, storage_request
         }
 
         ++retry.numbers;
+        retry.server_delay = code == CURLE_OK ? server_retry_delay(http.get_response_headers())
+                                              : std::chrono::milliseconds(-1);
         acted_unanswered = acted_unanswered || may_have_acted_unanswered(http, code, status);
         if (code != CURLE_OK) {
             result.error = transport_error(code);
