@@ -13,6 +13,7 @@
 #include <mutex>
 #include <cstdlib>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -145,14 +146,21 @@ struct transfer_fixture : ::testing::Test {
     }
 };
 
-std::vector<int64_t> data_offsets(const test_dsi_transfer &t)
+std::vector<test_dsi_completion> with_data(const test_dsi_transfer &t)
 {
-    std::vector<int64_t> offsets;
-    for (const test_dsi_completion &c : t.completions) {
-        if (c.bytes > 0)
-            offsets.push_back(c.offset);
-    }
-    return offsets;
+    std::vector<test_dsi_completion> data;
+    std::copy_if(t.completions.begin(), t.completions.end(), std::back_inserter(data),
+                 [](const test_dsi_completion &c) { return c.bytes > 0; });
+    return data;
+}
+
+bool out_of_order(const test_dsi_transfer &t)
+{
+    auto data = with_data(t);
+    return !std::is_sorted(data.begin(), data.end(),
+                           [](const test_dsi_completion &a, const test_dsi_completion &b) {
+                               return a.offset < b.offset;
+                           });
 }
 
 /* Every byte exactly once, no read across a block, and end of data on the
@@ -160,11 +168,7 @@ std::vector<int64_t> data_offsets(const test_dsi_transfer &t)
 void expect_read_rules(const test_dsi_transfer &t, const std::string &content)
 {
     EXPECT_TRUE(t.data == content) << "received " << t.data.size() << " of " << content.size();
-    std::vector<test_dsi_completion> data;
-    for (const test_dsi_completion &c : t.completions) {
-        if (c.bytes > 0)
-            data.push_back(c);
-    }
+    std::vector<test_dsi_completion> data = with_data(t);
     std::sort(data.begin(), data.end(),
               [](const test_dsi_completion &a, const test_dsi_completion &b) {
                   return a.offset < b.offset;
@@ -186,11 +190,6 @@ void expect_read_rules(const test_dsi_transfer &t, const std::string &content)
         EXPECT_TRUE(it->eof && it->bytes == 0) << "read after the end at " << it->offset;
     EXPECT_FALSE(std::any_of(t.completions.begin(), t.completions.end(),
                              [](const test_dsi_completion &c) { return c.failed; }));
-}
-
-bool out_of_order(const std::vector<int64_t> &offsets)
-{
-    return !std::is_sorted(offsets.begin(), offsets.end());
 }
 
 TEST_F(transfer_fixture, UploadsDeliverEveryBlockOnceInEveryOrderingMode)
@@ -233,7 +232,7 @@ TEST_F(transfer_fixture, UploadsDeliverEveryBlockOnceInEveryOrderingMode)
         EXPECT_EQ(progress.empty() ? 0 : progress.back(), c.size);
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
         if (c.jitter_us > 0 && c.size > 8 * B) {
-            EXPECT_TRUE(out_of_order(data_offsets(*t)));
+            EXPECT_TRUE(out_of_order(*t));
         }
     }
 }
@@ -246,8 +245,8 @@ TEST_F(transfer_fixture, ReverseModeCompletesEachBatchHighestOffsetFirst)
     ostrel_host::file_source from(file.fd);
     ASSERT_TRUE(upload(from).error.ok);
     std::vector<int64_t> blocks;
-    for (int64_t offset : data_offsets(*seen()))
-        blocks.push_back(offset / (int64_t)B);
+    for (const test_dsi_completion &c : with_data(*seen()))
+        blocks.push_back(c.offset / (int64_t)B);
     // four streams: the plug-in keeps four reads out, re-registering in each callback
     EXPECT_EQ(blocks, (std::vector<int64_t>{3, 2, 1, 0, 7, 6, 5, 4, 9, 8}));
     // the end rides on block 8, the last to deliver data; the empty reads follow it
@@ -392,7 +391,7 @@ TEST_F(transfer_fixture, DownloadsLandAtTheirOffsetsInEverySink)
         EXPECT_EQ(result.bytes, sent);
         EXPECT_EQ(progress.empty() ? 0 : progress.back(), sent);
         if (c.jitter_us > 0) {
-            EXPECT_TRUE(out_of_order(data_offsets(*t)));
+            EXPECT_TRUE(out_of_order(*t));
         }
     }
 }
