@@ -8,7 +8,10 @@
 
 #include <fstream>
 #include <sstream>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace
@@ -397,6 +400,24 @@ TEST_F(cli_transfers, CutDownloadKeepsItsWholeBytesAndResumes)
     r = cli({"get", root + "cut.bin", local("no/such/dir")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+
+    // Ctrl-C in the middle of a slow download
+    proxy.add_rule(R"({"method": "GET", "path": "cut.bin", "slow": {"bytes_per_second": 500000}})");
+    temp_file out(""), err("");
+    pid_t pid =
+        ostrel_cli_test::start_cli({"--config", proxied.path(), "--creds", creds_file.path(),
+                                    "--block-size", "16K", "get", root + "cut.bin", local("int")},
+                                   {}, "", out.path(), err.path());
+    for (int i = 0; i < 200 && slurp(local("int.part")).size() < 100000; i++)
+        usleep(50000);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << slurp(err.path());
+    EXPECT_FALSE(exists(local("int")));
+    part = slurp(local("int.part"));
+    EXPECT_GE(part.size(), 100000u);
+    EXPECT_TRUE(data.compare(0, part.size(), part) == 0) << "the .part holds a hole";
 }
 
 } // namespace
