@@ -248,8 +248,8 @@ class exact_source : public ostrel_host::source
 
 /* ---- batch input ---- */
 
-/* Batch lines longer than this are refused (and skipped), so endless input
- * without a newline cannot eat the machine. */
+/* A batch line longer than this ends the batch, so endless input without a
+ * newline (/dev/zero) can neither eat the machine nor run forever. */
 constexpr size_t batch_line_limit = 64u << 10;
 
 /* Splits one batch line into words: blanks separate, '...' is literal, "..."

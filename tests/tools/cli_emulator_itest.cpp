@@ -348,16 +348,19 @@ TEST_F(cli_transfers, BatchRunsInOneSessionAndStopsAtTheFirstFailure)
     EXPECT_EQ(reads, 1u) << r.err;
     EXPECT_NE(r.err.find("line 6: unknown option --nope"), std::string::npos) << r.err;
 
-    // from standard input, going on after failures; an endless line is cut
-    spit(local("batch"),
-         "rm " + root + "missing\nls " + std::string(70000, 'x') + "\nls " + root + "\n");
+    // from standard input, going on after failures, but not past a line
+    // that never ends
+    spit(local("batch"), "rm " + root + "missing\nls " + root + "\nls " + std::string(70000, 'x') +
+                             "\nrm " + remote + "\n");
     r = run_cli(
         {"--config", config.path(), "--creds", creds_file.path(), "batch", "--keep-going", "-"}, {},
         local("batch"));
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_TRUE(has_line(r.out, "with space")) << r.out;
-    EXPECT_NE(r.err.find("standard input line 2: longer than 65536 bytes"), std::string::npos)
+    EXPECT_NE(r.err.find("standard input line 3: longer than 65536 bytes"), std::string::npos)
         << r.err;
+    EXPECT_TRUE(blob("with space") == data) << "a line after the endless one ran";
+    EXPECT_EQ(cli({"batch", "/dev/zero"}).status, 2);
 }
 
 // A download cut by the network leaves LOCAL alone and a .part of whole
