@@ -36,6 +36,13 @@ extern const char *const dsi_name;
  * bytes, and /dev/zero or `yes` must not eat the machine. */
 constexpr size_t document_limit = 4u << 20;
 
+/* Closes on every path out, so a throw or an early return leaks no
+ * descriptor; set fd to -1 once closed by hand. */
+struct fd_guard {
+    int fd;
+    ~fd_guard();
+};
+
 /* A command line that cannot be run; main prints it with the usage line. */
 struct usage_error : std::runtime_error {
     using std::runtime_error::runtime_error;

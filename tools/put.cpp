@@ -14,15 +14,6 @@ namespace ostrel_cli
 namespace
 {
 
-struct fd_closer {
-    int fd;
-    ~fd_closer()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
 int fail(const std::string &what, const std::string &message)
 {
     fprintf(stderr, "%s: put %s: %s\n", program_name, what.c_str(), message.c_str());
@@ -88,7 +79,7 @@ int put_stdin(const request &req, ostrel_host::session &session)
 int put_file(const request &req, ostrel_host::session &session)
 {
     std::string shown = escape_name(req.local);
-    fd_closer file{open(req.local.c_str(), O_RDONLY | O_CLOEXEC)};
+    fd_guard file{open(req.local.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
         return fail(shown, std::string("cannot read it: ") + strerror(errno));
     struct stat before;
