@@ -32,6 +32,7 @@ enum {
     AZ_NotSupported = 47,
     AZ_ErrorBlobAlreadyExists = 49,
     AZ_ErrorBlobNotFound = 52,
+    AZ_ErrorBlockCountExceedsLimit = 55,
     AZ_ErrorContainerAlreadyExists = 59,
     AZ_ErrorContainerNotFound = 64,
     AZ_ErrorAccessDenied = 119,
@@ -89,8 +90,31 @@ typedef struct AZ_client AZ_client;
 /* Asked for a fresh token by long operations; the result is not examined. */
 typedef int (*AZ_token_refresh_callback)(void *arg);
 
+/* Ranges of the AZ_client_options numbers; 0 always means the default. */
+#define AZ_RETRY_ATTEMPTS_MAX 10
+#define AZ_RETRY_MAX_DELAY_MS_MAX 300000
+#define AZ_UPLOAD_BLOCK_MIB_MAX 100
+#define AZ_UPLOAD_PARALLEL_MAX 16
+
 typedef struct AZ_client_options {
     const char *ca_file; /* certificate authorities to trust; NULL: library default */
+    /* Attempts of every request, the first included: 1 to AZ_RETRY_ATTEMPTS_MAX; 0: 4. */
+    int32_t retry_attempts;
+    /* The longest wait before a repeat, whatever the service asks: 1 to
+     * AZ_RETRY_MAX_DELAY_MS_MAX; 0: 30000. Waits start at 500 ms (or this, if less) and
+     * double. */
+    int32_t retry_max_delay_ms;
+    /* Uploads stage blocks of this many MiB in memory and repeat a failed request from them,
+     * 1 to AZ_UPLOAD_BLOCK_MIB_MAX (grown when a blob would need more than 50,000 blocks);
+     * an upload that fits in one block goes in one request. 0: uploads are streamed, and a
+     * request whose bytes were already taken from the data callback is not repeated. */
+    int32_t upload_block_mib;
+    /* Staged blocks sent at once, 1 to AZ_UPLOAD_PARALLEL_MAX; an upload holds about one
+     * block more than this in memory. 0: 1. Needs upload_block_mib. */
+    int32_t upload_parallel;
+    /* Uploads store the MD5 of the bytes they sent as the blob's Content-MD5 (a streamed
+     * upload in one request has the service compute it). */
+    bool store_md5;
 } AZ_client_options;
 
 AZ_status AZ_initialize(void);
@@ -103,8 +127,13 @@ const char *AZ_key_error(const char *key);
 const char *AZ_account_error(const char *account);
 void AZ_deinitialize(void);
 
+/* NULL when options (may be NULL) are usable, else a constant text saying which field is
+ * out of its range. */
+const char *AZ_client_options_error(const AZ_client_options *options);
+
 /* account: "name" or "name:host[:port][/path]". account and token must not
- * be NULL; an account that AZ_account_error() refuses gives FailedToInitializeRequest. */
+ * be NULL; an account that AZ_account_error() refuses, or options that
+ * AZ_client_options_error() refuses, give FailedToInitializeRequest. */
 AZ_status AZ_init_client(const char *account, const char *token, bool adls,
                          AZ_token_refresh_callback refresh, void *refresh_arg, AZ_client **client);
 /* As AZ_init_client(), with options (may be NULL). */

@@ -23,6 +23,9 @@ struct AZ_client {
     bool adls = false;
     AZ_token_refresh_callback refresh = nullptr;
     void *refresh_arg = nullptr;
+    uint64_t upload_block_size = 0; // bytes; 0: uploads are streamed, not staged
+    int upload_parallel = 1;
+    bool store_md5 = false;
 };
 
 #endif

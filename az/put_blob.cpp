@@ -1,26 +1,30 @@
+#include "az/put_blob.h"
+
 #include <algorithm>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "az/blob_options.h"
 #include "az/block_id.h"
 #include "az/call.h"
-#include "az/client.h"
-#include "az/streams.h"
+#include "az/md5_digest.h"
+#include "az/upload_plan.h"
 #include "blob_service/encoding.h"
 
 namespace bs = azure::blob_service;
 using ostrel_az::az_result;
 using ostrel_az::istream_callback;
+using ostrel_az::put_blob_job;
+using ostrel_az::put_blob_refresh;
+using ostrel_az::put_blob_source_failed;
 using ostrel_az::require;
 using ostrel_az::require_name;
 
-constexpr uint64_t ostrel_l_az_single_request_limit = 134217728; // 128 MiB
-constexpr uint64_t ostrel_l_az_block_size = 104857600;           // 100 MiB
-constexpr uint64_t ostrel_l_az_single_buffer_size = 1048576;     // 1 MiB
-constexpr uint64_t ostrel_l_az_block_buffer_size = 4194304;      // 4 MiB
+constexpr uint64_t ostrel_l_az_single_buffer_size = 1048576; // 1 MiB
+constexpr uint64_t ostrel_l_az_block_buffer_size = 4194304;  // 4 MiB
 
 static bs::metadata_list ostrel_l_az_put_blob_metadata(const AZ_put_options *options)
 {
@@ -37,10 +41,9 @@ static bs::metadata_list ostrel_l_az_put_blob_metadata(const AZ_put_options *opt
     return metadata;
 }
 
-// The data source gave up or misbehaved: that, not the aborted request, is the cause. The
-// request never carried the declared length, so nothing was stored or committed.
-static bool ostrel_l_az_put_blob_source_failed(const istream_callback &source, uint64_t size,
-                                               az_result &result)
+// The request never carried the declared length, so nothing was stored or committed.
+bool ostrel_az::put_blob_source_failed(const istream_callback &source, uint64_t size,
+                                       az_result &result)
 {
     if (source.failed() == istream_callback::failure::none) {
         return false;
@@ -64,20 +67,30 @@ static bool ostrel_l_az_put_blob_source_failed(const istream_callback &source, u
     return false;
 }
 
-// Everything one upload sends.
-struct ostrel_l_az_put_blob_job {
-    AZ_client &client;
-    const char *container;
-    const char *key;
-    uint64_t size;
-    bs::metadata_list metadata;
-    bs::access_conditions conditions;
-    AZ_put_data_callback data;
-    void *arg;
-};
+void ostrel_az::put_blob_refresh(const AZ_client &client)
+{
+    if (client.refresh != nullptr) {
+        client.refresh(client.refresh_arg);
+    }
+}
 
-static void ostrel_l_az_put_blob_single(const ostrel_l_az_put_blob_job &job,
-                                        bs::blob_version &version, az_result &result)
+ostrel_az::block_list ostrel_az::put_blob_block_list(uint64_t count)
+{
+    std::string upload_id = bs::get_uuid();
+    block_list blocks;
+    blocks.reserve(count);
+    for (uint64_t i = 0; i < count; i++) {
+        bs::put_block_list_request_base::block_item item;
+        item.id = block_id(upload_id, i);
+        item.type = bs::put_block_list_request_base::block_item::uncommitted;
+        blocks.push_back(std::move(item));
+    }
+    return blocks;
+}
+
+// The service computes and stores the MD5 of a blob sent in one request.
+static void ostrel_l_az_put_blob_single(const put_blob_job &job, bs::blob_version &version,
+                                        az_result &result)
 {
     size_t capacity = static_cast<size_t>(std::min(job.size, ostrel_l_az_single_buffer_size));
     std::vector<unsigned char> buffer(capacity);
@@ -87,47 +100,44 @@ static void ostrel_l_az_put_blob_single(const ostrel_l_az_put_blob_job &job,
                        ->upload_block_blob_from_stream(job.container, job.key, is, job.metadata,
                                                        job.size, job.conditions, &version)
                        .get();
-    if (ostrel_l_az_put_blob_source_failed(source, job.size, result)) {
+    if (put_blob_source_failed(source, job.size, result)) {
         return;
     }
     result.take_outcome(outcome);
 }
 
-static void ostrel_l_az_put_blob_refresh(const AZ_client &client)
-{
-    if (client.refresh != nullptr) {
-        client.refresh(client.refresh_arg);
-    }
-}
-
 // Blocks are staged without conditions: only the commit decides what the key holds.
-static void ostrel_l_az_put_blob_blocks(const ostrel_l_az_put_blob_job &job,
-                                        bs::blob_version &version, az_result &result)
+static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_version &version,
+                                        az_result &result)
 {
-    uint64_t count = (job.size + ostrel_l_az_block_size - 1) / ostrel_l_az_block_size;
-    std::string upload_id = bs::get_uuid();
-    std::vector<bs::put_block_list_request_base::block_item> blocks;
-    blocks.reserve(count);
-    for (uint64_t i = 0; i < count; i++) {
-        bs::put_block_list_request_base::block_item item;
-        item.id = ostrel_az::block_id(upload_id, i);
-        item.type = bs::put_block_list_request_base::block_item::uncommitted;
-        blocks.push_back(std::move(item));
+    uint64_t count = ostrel_az::block_count(job.size, ostrel_az::streamed_block_size);
+    // Found out now rather than after terabytes were sent.
+    if (count > ostrel_az::max_block_count) {
+        result.set_local(AZ_ErrorBlockCountExceedsLimit,
+                         std::to_string(job.size) + " bytes need more than " +
+                             std::to_string(ostrel_az::max_block_count) + " blocks");
+        return;
+    }
+    ostrel_az::block_list blocks = ostrel_az::put_blob_block_list(count);
+    std::optional<ostrel_az::md5_digest> digest;
+    if (job.client.store_md5) {
+        digest.emplace();
     }
 
     {
         std::vector<unsigned char> buffer(ostrel_l_az_block_buffer_size);
         istream_callback source(buffer.data(), buffer.size(), job.size, job.data, job.arg);
+        source.set_digest(digest ? &*digest : nullptr);
         std::istream is(&source);
         uint64_t left = job.size;
         for (const auto &block : blocks) {
-            ostrel_l_az_put_blob_refresh(job.client);
-            uint64_t length = std::min(left, ostrel_l_az_block_size);
+            put_blob_refresh(job.client);
+            uint64_t length = std::min(left, ostrel_az::streamed_block_size);
             auto outcome =
                 job.client.blob
                     ->upload_block_from_stream(job.container, job.key, block.id, is, length)
                     .get();
-            if (ostrel_l_az_put_blob_source_failed(source, job.size, result)) {
+            if (put_blob_source_failed(source, job.size, result)) {
                 return;
             }
             if (!result.take_outcome(outcome)) {
@@ -137,11 +147,13 @@ static void ostrel_l_az_put_blob_blocks(const ostrel_l_az_put_blob_job &job,
         }
     }
 
-    ostrel_l_az_put_blob_refresh(job.client);
-    auto outcome =
-        job.client.blob
-            ->put_block_list(job.container, job.key, blocks, job.metadata, job.conditions, &version)
-            .get();
+    put_blob_refresh(job.client);
+    // Every byte went through the digest once: a streamed block is never sent twice.
+    std::string md5 = digest ? digest->finish_base64() : std::string();
+    auto outcome = job.client.blob
+                       ->put_block_list(job.container, job.key, blocks, job.metadata,
+                                        job.conditions, &version, md5)
+                       .get();
     result.take_outcome(outcome);
 }
 
@@ -161,16 +173,18 @@ void AZ_put_blob_ex(AZ_client *client, const char *container, const char *key, u
         require_name(container, "container");
         require_name(key, "key");
         require(reinterpret_cast<const void *>(data), "data callback");
-        ostrel_l_az_put_blob_job job{*client,
-                                     container,
-                                     key,
-                                     size,
-                                     ostrel_l_az_put_blob_metadata(options),
-                                     ostrel_az::conditions_of(blob_options, true),
-                                     data,
-                                     arg};
+        put_blob_job job{*client,
+                         container,
+                         key,
+                         size,
+                         ostrel_l_az_put_blob_metadata(options),
+                         ostrel_az::conditions_of(blob_options, true),
+                         data,
+                         arg};
         bs::blob_version version;
-        if (size <= ostrel_l_az_single_request_limit) {
+        if (client->upload_block_size != 0) {
+            ostrel_az::put_blob_staged(job, version, result);
+        } else if (size <= ostrel_az::single_request_limit) {
             ostrel_l_az_put_blob_single(job, version, result);
         } else {
             ostrel_l_az_put_blob_blocks(job, version, result);

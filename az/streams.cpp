@@ -70,6 +70,9 @@ bool istream_callback::refill()
         failure_ = failure::overrun;
         return false;
     }
+    if (digest_ != nullptr) {
+        digest_->update(buffer_, static_cast<size_t>(got));
+    }
     window_begin_ = buffer_;
     read_ = buffer_;
     window_end_ = buffer_ + got;
@@ -120,6 +123,35 @@ istream_callback::int_type istream_callback::pbackfail(int_type c)
     }
     read_--;
     return traits_type::to_int_type(static_cast<char>(*read_));
+}
+
+memory_istream_buf::memory_istream_buf(const unsigned char *data, size_t length)
+{
+    // The get area is only read from; std::streambuf wants it non-const.
+    char *begin = const_cast<char *>(reinterpret_cast<const char *>(data));
+    setg(begin, begin, begin + length);
+}
+
+memory_istream_buf::pos_type memory_istream_buf::seekoff(off_type off, std::ios_base::seekdir dir,
+                                                         std::ios_base::openmode which)
+{
+    if ((which & std::ios_base::in) == 0) {
+        return pos_type(off_type(-1));
+    }
+    off_type base = dir == std::ios_base::beg   ? 0
+                    : dir == std::ios_base::cur ? gptr() - eback()
+                                                : egptr() - eback();
+    if (off < -base || off > (egptr() - eback()) - base) {
+        return pos_type(off_type(-1));
+    }
+    setg(eback(), eback() + base + off, egptr());
+    return pos_type(base + off);
+}
+
+memory_istream_buf::pos_type memory_istream_buf::seekpos(pos_type pos,
+                                                         std::ios_base::openmode which)
+{
+    return seekoff(off_type(pos), std::ios_base::beg, which);
 }
 
 } // namespace ostrel_az

@@ -9,6 +9,7 @@
 #include <streambuf>
 
 #include "az/az.h"
+#include "az/md5_digest.h"
 
 namespace ostrel_az
 {
@@ -50,6 +51,9 @@ class istream_callback final : public std::streambuf
     failure failed() const { return failure_; }
     // Bytes of the declared size not yet taken from the callback.
     uint64_t remaining() const { return remaining_; }
+    // Every byte taken from the callback from now on is fed to `digest` (not owned), once
+    // and in order, whether or not a request sends it.
+    void set_digest(md5_digest *digest) { digest_ = digest; }
 
   protected:
     std::streamsize showmanyc() override;
@@ -70,6 +74,20 @@ class istream_callback final : public std::streambuf
     AZ_put_data_callback data_;
     void *arg_;
     failure failure_ = failure::none;
+    md5_digest *digest_ = nullptr;
+};
+
+// A read-only stream buffer over bytes held in memory, which, unlike the callback streams,
+// can seek: a request that failed is sent again from it byte for byte.
+class memory_istream_buf final : public std::streambuf
+{
+  public:
+    memory_istream_buf(const unsigned char *data, size_t length);
+
+  protected:
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir,
+                     std::ios_base::openmode which) override;
+    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override;
 };
 
 } // namespace ostrel_az

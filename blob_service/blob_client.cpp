@@ -22,10 +22,11 @@ template <typename T> std::future<storage_outcome<T>> ready(storage_outcome<T> o
 } // namespace
 
 blob_client::blob_client(std::shared_ptr<storage_account> account, int max_concurrency,
-                         const std::string &ca_file, const std::string &proxy)
+                         const std::string &ca_file, const std::string &proxy,
+                         const retry_settings &retry)
     : account_(std::move(account)),
       client_(std::make_shared<CurlEasyClient>(max_concurrency, ca_file, proxy)),
-      context_(executor_context::create_default())
+      context_(executor_context::create_default(retry))
 {
 }
 
@@ -154,10 +155,11 @@ std::future<storage_outcome<void>>
 blob_client::put_block_list(const std::string &container, const std::string &blob,
                             const std::vector<put_block_list_request_base::block_item> &block_list,
                             const metadata_list &metadata, const access_conditions &conditions,
-                            blob_version *version)
+                            blob_version *version, const std::string &content_md5)
 {
     auto request = std::make_shared<put_block_list_request>(container, blob, block_list, metadata);
     request->set_conditions(conditions);
+    request->set_blob_content_md5(content_md5);
     auto http = client_->get_handle();
     storage_outcome<void> outcome = run(std::move(request), http, version).get();
     // A repeat that failed its condition may have met the lost attempt's own commit.
@@ -195,11 +197,12 @@ std::future<storage_outcome<void>>
 blob_client::upload_block_blob_from_stream(const std::string &container, const std::string &blob,
                                            std::istream &is, const metadata_list &metadata,
                                            uint64_t streamlen, const access_conditions &conditions,
-                                           blob_version *version)
+                                           blob_version *version, const std::string &content_md5)
 {
     auto request =
         std::make_shared<create_block_blob_request>(container, blob, streamlen, metadata);
     request->set_conditions(conditions);
+    request->set_blob_content_md5(content_md5);
     auto http = client_->get_handle();
     http->set_input_stream(storage_istream(is));
     http->set_input_content_length(streamlen);

@@ -25,9 +25,11 @@ class blob_client
 {
   public:
     // `ca_file`: CA bundle used to verify the service (empty: libcurl's default);
-    // `proxy`: libcurl proxy string (empty: none configured).
+    // `proxy`: libcurl proxy string (empty: none configured); `retry`: how every request is
+    // repeated.
     blob_client(std::shared_ptr<storage_account> account, int max_concurrency,
-                const std::string &ca_file = {}, const std::string &proxy = {});
+                const std::string &ca_file = {}, const std::string &proxy = {},
+                const retry_settings &retry = {});
 
     std::shared_ptr<storage_account> account() const { return account_; }
     std::shared_ptr<CurlEasyClient> client() const { return client_; }
@@ -71,12 +73,12 @@ class blob_client
     put_block_list(const std::string &container, const std::string &blob,
                    const std::vector<put_block_list_request_base::block_item> &block_list,
                    const metadata_list &metadata, const access_conditions &conditions = {},
-                   blob_version *version = nullptr);
-    std::future<storage_outcome<void>>
-    upload_block_blob_from_stream(const std::string &container, const std::string &blob,
-                                  std::istream &is, const metadata_list &metadata,
-                                  uint64_t streamlen, const access_conditions &conditions = {},
-                                  blob_version *version = nullptr);
+                   blob_version *version = nullptr, const std::string &content_md5 = {});
+    // `content_md5` (base64, may be empty) is stored as the blob's Content-MD5.
+    std::future<storage_outcome<void>> upload_block_blob_from_stream(
+        const std::string &container, const std::string &blob, std::istream &is,
+        const metadata_list &metadata, uint64_t streamlen, const access_conditions &conditions = {},
+        blob_version *version = nullptr, const std::string &content_md5 = {});
 
   private:
     // Whether the blob's committed blocks are exactly `blocks`, whose identifiers are unique to

@@ -36,7 +36,7 @@ class CurlEasyRequest final : public http_base
     const header_map &get_response_headers() const override { return response_headers_; }
 
     CURLcode perform() override;
-    void submit(completion cb, std::chrono::seconds delay) override;
+    void submit(completion cb, std::chrono::milliseconds delay) override;
     void reset() override;
     int status_code() const override { return code_; }
     int requests_sent() const override { return requests_sent_; }

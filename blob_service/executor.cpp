@@ -1,9 +1,7 @@
 #include "blob_service/executor.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "blob_service/encoding.h"
+#include "blob_service/properties.h"
 
 namespace azure::blob_service
 {
@@ -38,34 +36,16 @@ storage_error service_error(const executor_context &context, const http_base &ht
     return error;
 }
 
-bool parse_decimal(const std::string &text, uint64_t &value)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    errno = 0;
-    value = strtoull(text.c_str(), nullptr, 10);
-    return errno == 0;
-}
-
 // The body length the answer announces: from Content-Range "bytes A-B/..." when present,
 // else Content-Length. False when it announces none.
 bool announced_length(const http_base &http, uint64_t &length)
 {
-    std::string range = http.get_response_header("Content-Range");
-    const std::string unit = "bytes ";
-    if (range.compare(0, unit.size(), unit) == 0) {
-        size_t dash = range.find('-', unit.size());
-        size_t slash = range.find('/', unit.size());
-        uint64_t first = 0, last = 0;
-        if (dash != std::string::npos && slash != std::string::npos && dash < slash &&
-            parse_decimal(range.substr(unit.size(), dash - unit.size()), first) &&
-            parse_decimal(range.substr(dash + 1, slash - dash - 1), last) && last >= first) {
-            length = last - first + 1;
-            return true;
-        }
+    uint64_t first = 0, last = 0;
+    if (content_range_span(http.get_response_header("Content-Range"), first, last)) {
+        length = last - first + 1;
+        return true;
     }
-    return parse_decimal(http.get_response_header("Content-Length"), length);
+    return parse_decimal_header(http.get_response_header("Content-Length"), length);
 }
 
 // A body cut short without a transport error (a proxy that fixed up the framing) is
@@ -160,11 +140,11 @@ bool shows_work_done(const storage_request_base &request, const http_base &http,
 
 } // namespace
 
-std::shared_ptr<executor_context> executor_context::create_default()
+std::shared_ptr<executor_context> executor_context::create_default(const retry_settings &retry)
 {
     auto context = std::make_shared<executor_context>();
     context->xml_parser = std::make_shared<tinyxml2_parser>();
-    context->retry_policy = std::make_shared<azure::blob_service::retry_policy>();
+    context->retry_policy = std::make_shared<azure::blob_service::retry_policy>(retry);
     return context;
 }
 
@@ -174,7 +154,7 @@ execution_result execute_request(const storage_account &account, storage_request
 {
     execution_result result;
     retry_context retry;
-    std::chrono::seconds interval{0};
+    std::chrono::milliseconds interval{0};
     uint64_t delivered = 0;
     std::string etag;
     bool acted_unanswered = false;
@@ -243,6 +223,8 @@ execution_result execute_request(const storage_account &account, storage_request
         }
 
         ++retry.numbers;
+        retry.server_delay = code == CURLE_OK ? server_retry_delay(http.get_response_headers())
+                                              : std::chrono::milliseconds(-1);
         acted_unanswered = acted_unanswered || may_have_acted_unanswered(http, code, status);
         if (code != CURLE_OK) {
             result.error = transport_error(code);

@@ -26,7 +26,7 @@ struct executor_context {
     // server reaches it.
     uint64_t max_buffered_bytes = 64 * 1024 * 1024;
 
-    static std::shared_ptr<executor_context> create_default();
+    static std::shared_ptr<executor_context> create_default(const retry_settings &retry = {});
 };
 
 // Where the body of a successful answer goes.

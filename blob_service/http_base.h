@@ -56,7 +56,7 @@ class http_base
     virtual CURLcode perform() = 0;
     // Waits `delay`, performs, then calls `cb` with the status, the error stream and the
     // result, all on the calling thread.
-    virtual void submit(completion cb, std::chrono::seconds delay) = 0;
+    virtual void submit(completion cb, std::chrono::milliseconds delay) = 0;
 
     // Forgets headers of both directions; streams and callbacks stay.
     virtual void reset() = 0;

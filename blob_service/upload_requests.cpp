@@ -25,6 +25,13 @@ void add_metadata(http_base &http, storage_headers &headers, const metadata_list
     }
 }
 
+void add_blob_content_md5(http_base &http, storage_headers &headers, const std::string &base64)
+{
+    if (!base64.empty()) {
+        add_ms_header(http, headers, "x-ms-blob-content-md5", base64);
+    }
+}
+
 } // namespace
 
 void put_block_request::build_request(const storage_account &account, http_base &http) const
@@ -73,6 +80,7 @@ void put_block_list_request::build_request(const storage_account &account, http_
     std::string xml = body();
     add_content_length(http, headers, xml.size());
     add_metadata(http, headers, metadata_);
+    add_blob_content_md5(http, headers, blob_content_md5_);
     http.set_input_stream(storage_istream(std::make_shared<std::istringstream>(xml)));
     http.set_input_content_length(xml.size());
     finish_request(account, http, url, headers, *this);
@@ -88,6 +96,7 @@ void create_block_blob_request::build_request(const storage_account &account, ht
     add_content_length(http, headers, content_length_);
     add_ms_header(http, headers, "x-ms-blob-type", "BlockBlob");
     add_metadata(http, headers, metadata_);
+    add_blob_content_md5(http, headers, blob_content_md5_);
     finish_request(account, http, url, headers, *this);
 }
 

@@ -50,6 +50,8 @@ class put_block_list_request final : public put_block_list_request_base
     {
     }
     void build_request(const storage_account &account, http_base &http) const override;
+    // Stores `base64` as the blob's Content-MD5.
+    void set_blob_content_md5(std::string base64) { blob_content_md5_ = std::move(base64); }
     // A lost commit may have committed the blocks already; Latest takes a block whether it
     // is still uncommitted or committed by now, so the repeat stores the same blob again.
     void prepare_repeat_after_lost_answer() override;
@@ -61,6 +63,7 @@ class put_block_list_request final : public put_block_list_request_base
     std::string blob_;
     std::vector<block_item> blocks_;
     metadata_list metadata_;
+    std::string blob_content_md5_;
 };
 
 // The body comes from the stream the blob client sets on the http request.
@@ -74,12 +77,15 @@ class create_block_blob_request final : public conditional_request
     {
     }
     void build_request(const storage_account &account, http_base &http) const override;
+    // Stores `base64` as the blob's Content-MD5.
+    void set_blob_content_md5(std::string base64) { blob_content_md5_ = std::move(base64); }
 
   private:
     std::string container_;
     std::string blob_;
     uint64_t content_length_;
     metadata_list metadata_;
+    std::string blob_content_md5_;
 };
 
 } // namespace azure::blob_service

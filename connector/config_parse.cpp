@@ -1,4 +1,5 @@
-/* The session's "config" document: {"account", "adls", "ca_file"}. */
+/* The session's "config" document: {"account", "adls", "ca_file"} and the
+ * storage client's tuning keys. */
 #include "connector/ostrel_i_azure.h"
 
 #include <errno.h>
@@ -14,8 +15,69 @@ static ostrel_result_t ostrel_l_azure_config_error(const char *message)
     return result;
 }
 
+/* An optional whole number within [min, max]; absent leaves *value alone. */
+static ostrel_result_t ostrel_l_azure_config_number(json_t *document, const char *key, int32_t min,
+                                                    int32_t max, int32_t *value)
+{
+    json_t *member = json_object_get(document, key);
+    if (member == NULL)
+        return OSTREL_SUCCESS;
+    if (json_is_integer(member) && json_integer_value(member) >= min &&
+        json_integer_value(member) <= max) {
+        *value = (int32_t)json_integer_value(member);
+        return OSTREL_SUCCESS;
+    }
+    char message[256];
+    snprintf(message, sizeof(message),
+             "Error in storage configuration: \"%s\" must be a whole number from %d to %d\n", key,
+             (int)min, (int)max);
+    return ostrel_l_azure_config_error(message);
+}
+
+/* An optional boolean; absent leaves *value alone. */
+static ostrel_result_t ostrel_l_azure_config_flag(json_t *document, const char *key, bool *value)
+{
+    json_t *member = json_object_get(document, key);
+    if (member == NULL)
+        return OSTREL_SUCCESS;
+    if (json_is_boolean(member)) {
+        *value = json_is_true(member);
+        return OSTREL_SUCCESS;
+    }
+    char message[256];
+    snprintf(message, sizeof(message),
+             "Error in storage configuration: \"%s\" must be true or false\n", key);
+    return ostrel_l_azure_config_error(message);
+}
+
+/* The storage client's tuning keys; all optional. */
+static ostrel_result_t ostrel_l_azure_config_tuning(json_t *document, AZ_client_options *options)
+{
+    ostrel_result_t result = ostrel_l_azure_config_number(
+        document, "retry_attempts", 1, AZ_RETRY_ATTEMPTS_MAX, &options->retry_attempts);
+    if (result == OSTREL_SUCCESS)
+        result =
+            ostrel_l_azure_config_number(document, "retry_max_delay_ms", 1,
+                                         AZ_RETRY_MAX_DELAY_MS_MAX, &options->retry_max_delay_ms);
+    if (result == OSTREL_SUCCESS)
+        result = ostrel_l_azure_config_number(document, "upload_block_mib", 1,
+                                              AZ_UPLOAD_BLOCK_MIB_MAX, &options->upload_block_mib);
+    if (result == OSTREL_SUCCESS)
+        result = ostrel_l_azure_config_number(document, "upload_parallel", 1,
+                                              AZ_UPLOAD_PARALLEL_MAX, &options->upload_parallel);
+    if (result == OSTREL_SUCCESS)
+        result = ostrel_l_azure_config_flag(document, "store_md5", &options->store_md5);
+    /* Each parallel request holds a block of its own: without a block size
+     * the memory asked for is unknown. */
+    if (result == OSTREL_SUCCESS && options->upload_parallel != 0 && options->upload_block_mib == 0)
+        result = ostrel_l_azure_config_error(
+            "Error in storage configuration: \"upload_parallel\" needs \"upload_block_mib\"\n");
+    return result;
+}
+
 ostrel_result_t ostrel_i_azure_config_parse_json(void *json, const char *text, char **account,
-                                                 bool *adls, char **ca_file)
+                                                 bool *adls, char **ca_file,
+                                                 AZ_client_options *tuning)
 {
     ostrel_i_azure_trace_enter();
 
@@ -51,6 +113,12 @@ ostrel_result_t ostrel_i_azure_config_parse_json(void *json, const char *text, c
         result =
             ostrel_l_azure_config_error("Error parsing storage account: \"account\" is empty\n");
         goto done;
+    }
+
+    if (tuning != NULL) {
+        result = ostrel_l_azure_config_tuning(document, tuning);
+        if (result != OSTREL_SUCCESS)
+            goto done;
     }
 
     *account = strdup(account_text);

@@ -112,8 +112,9 @@ struct ostrel_i_azure_handle_s {
     char *account;
     ostrel_gfs_operation_t op; /* written by every entry; read under token_lock */
     AZ_client *client;
-    char *ca_file;             /* optional "ca_file" of the configuration */
-    ostrel_mutex_t token_lock; /* serialises refreshes and guards op */
+    char *ca_file;                     /* optional "ca_file" of the configuration */
+    AZ_client_options storage_options; /* the configuration's tuning keys */
+    ostrel_mutex_t token_lock;         /* serialises refreshes and guards op */
 };
 
 void ostrel_i_azure_start(ostrel_gfs_operation_t op, ostrel_gfs_session_info_t *session_info);
@@ -123,15 +124,22 @@ void ostrel_i_azure_destroy(void *user_arg);
 void ostrel_i_azure_handle_set_op(ostrel_i_azure_handle_t *handle, ostrel_gfs_operation_t op);
 
 /* Parses the "config" document. json is an already parsed document or NULL;
- * *ca_file may be NULL when the caller does not want it. */
+ * ca_file and tuning may be NULL when the caller does not want them. tuning
+ * gets the storage client's numbers and flags (not its ca_file); keys that
+ * are absent leave its fields alone. */
 ostrel_result_t ostrel_i_azure_config_parse_json(void *json, const char *text, char **account,
-                                                 bool *adls, char **ca_file);
+                                                 bool *adls, char **ca_file,
+                                                 AZ_client_options *tuning);
 
 /* ---- tokens ------------------------------------------------------------- */
 
 ostrel_result_t ostrel_i_azure_token_refresh(ostrel_i_azure_handle_t *handle);
 OSTREL_I_AZURE_EXPORT ostrel_result_t ostrel_azure_update_token(ostrel_i_azure_handle_t *handle);
 ostrel_result_t ostrel_i_azure_parse_date(const char *text, time_t *seconds);
+/* Reads a credential document; on success the caller owns *sub and
+ * *access_token. No error message quotes the document. */
+ostrel_result_t ostrel_i_azure_parse_token_json(const char *text, char **sub, char **access_token,
+                                                time_t *token_expiry);
 /* Whether a token expiring at expiry must be renewed at now (less than 99
  * seconds left). */
 bool ostrel_i_azure_token_needs_renewal(time_t now, time_t expiry);

@@ -100,8 +100,8 @@ static ostrel_result_t ostrel_l_azure_start_configure(ostrel_i_azure_handle_t *h
     if (config == NULL)
         return ostrel_l_azure_start_error(
             "Ostrel-Azure-Error: no storage configuration (\"config\") for this session");
-    ostrel_result_t result = ostrel_i_azure_config_parse_json(NULL, config, &handle->account,
-                                                              &handle->adls, &handle->ca_file);
+    ostrel_result_t result = ostrel_i_azure_config_parse_json(
+        NULL, config, &handle->account, &handle->adls, &handle->ca_file, &handle->storage_options);
     free(config);
     if (result == OSTREL_SUCCESS)
         result = ostrel_l_azure_start_check_config(handle);
@@ -115,8 +115,7 @@ static ostrel_result_t ostrel_l_azure_start_configure(ostrel_i_azure_handle_t *h
         return ostrel_l_azure_start_error(
             "Ostrel-Azure-Error: no access token (\"creds\") for user %s", user);
 
-    AZ_client_options options;
-    memset(&options, 0, sizeof(options));
+    AZ_client_options options = handle->storage_options;
     options.ca_file = handle->ca_file;
     AZ_status status = AZ_init_client_with_options(
         handle->account, handle->access_token, handle->adls, ostrel_l_azure_storage_token_refresh,

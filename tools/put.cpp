@@ -14,6 +14,15 @@ namespace ostrel_cli
 namespace
 {
 
+struct fd_closer {
+    int fd;
+    ~fd_closer()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
 int fail(const std::string &what, const std::string &message)
 {
     fprintf(stderr, "%s: put %s: %s\n", program_name, what.c_str(), message.c_str());
@@ -79,7 +88,7 @@ int put_stdin(const request &req, ostrel_host::session &session)
 int put_file(const request &req, ostrel_host::session &session)
 {
     std::string shown = escape_name(req.local);
-    fd_guard file{open(req.local.c_str(), O_RDONLY | O_CLOEXEC)};
+    fd_closer file{open(req.local.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0)
         return fail(shown, std::string("cannot read it: ") + strerror(errno));
     struct stat before;
@@ -105,8 +114,9 @@ size_t exact_source::read(unsigned char *buffer, size_t length, int64_t offset, 
 {
     size_t got = inner.read(buffer, length, offset, at_end);
     int64_t end = offset + (int64_t)got;
-    /* the sources know the end with the last data: they look one byte ahead;
-     * reads registered past the end come back empty */
+    /* the sources know the end with the last data: they look one byte ahead.
+     * Streams may read past the end before the read that finds it: an empty
+     * read there says nothing. */
     if (got > 0 && (end > size || (end == size && !at_end)))
         throw std::system_error(EFBIG, std::generic_category(),
                                 name + " holds more than the " + std::to_string(size) +

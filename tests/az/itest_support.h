@@ -25,7 +25,10 @@ inline client_ptr make_client(const ostrel_test::emulator &emu, bool adls = fals
                               AZ_token_refresh_callback refresh = nullptr, void *arg = nullptr,
                               const std::string &token = ostrel_test::mint_token())
 {
-    AZ_client_options options = {emu.ca_file.c_str()};
+    // Repeats wait a few milliseconds, so that tests of faults stay quick.
+    AZ_client_options options = {};
+    options.ca_file = emu.ca_file.c_str();
+    options.retry_max_delay_ms = 10;
     AZ_client *client = nullptr;
     EXPECT_EQ(AZ_init_client_with_options(emu.account_text.c_str(), token.c_str(), adls, refresh,
                                           arg, &options, &client),

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <openssl/evp.h>
+
 #include "itest_support.h"
 
 using namespace az_itest;
@@ -61,6 +63,31 @@ int32_t pattern_compare(int32_t count, const unsigned char *data, void *arg)
     return count;
 }
 
+// MD5 of the first `size` bytes of the pattern, as base64 and as hex.
+std::pair<std::string, std::string> pattern_md5(uint64_t size)
+{
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    EVP_DigestInit_ex(md.get(), EVP_md5(), nullptr);
+    std::vector<unsigned char> chunk(65536);
+    for (uint64_t at = 0; at < size; at += chunk.size()) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - at));
+        for (size_t k = 0; k < n; k++) {
+            chunk[k] = pattern_byte(at + k);
+        }
+        EVP_DigestUpdate(md.get(), chunk.data(), n);
+    }
+    unsigned char digest[16];
+    EVP_DigestFinal_ex(md.get(), digest, nullptr);
+    unsigned char base64[32] = {};
+    EVP_EncodeBlock(base64, digest, 16);
+    std::string hex;
+    for (unsigned char byte : digest) {
+        hex += "0123456789abcdef"[byte >> 4];
+        hex += "0123456789abcdef"[byte & 15];
+    }
+    return {reinterpret_cast<char *>(base64), hex};
+}
+
 // Counts refreshes and, as the connector does, installs a new token each time.
 struct refresher {
     AZ_client *client = nullptr;
@@ -85,6 +112,23 @@ class put_blob_itest : public ::testing::Test
         container = ostrel_test::unique_name("put");
         create_container(client.get(), container);
         proxy.clear_log();
+    }
+
+    client_ptr tuned_client(int32_t block_mib, int32_t parallel, bool store_md5)
+    {
+        ostrel_test::emulator target = proxy.endpoint();
+        AZ_client_options options = {};
+        options.ca_file = target.ca_file.c_str();
+        options.retry_max_delay_ms = 10;
+        options.upload_block_mib = block_mib;
+        options.upload_parallel = parallel;
+        options.store_md5 = store_md5;
+        AZ_client *raw = nullptr;
+        EXPECT_EQ(AZ_init_client_with_options(target.account_text.c_str(),
+                                              ostrel_test::mint_token().c_str(), false, nullptr,
+                                              nullptr, &options, &raw),
+                  AZ_OK);
+        return client_ptr(raw);
     }
 
     void put(const std::string &key, pattern &source, const AZ_put_options *options = nullptr)
@@ -166,13 +210,17 @@ TEST_F(put_blob_itest, failed_uploads_store_nothing)
         int fail_on_call;
         int32_t failure;
         AZ_status status;
+        bool staged = false;
     } rows[] = {
         {3 * 1048576, 2, -1, AZ_AbortedByCallback},
         {3 * 1048576, 2, 0, AZ_AbortedByCallback},
         {3 * 1048576, 2, 2 * 1048576, AZ_AbortedByCallback},
         {one_request_limit + 1, 3, 0, AZ_AbortedByCallback},
         {one_request_limit + 1, 0, 0, 134}, // ErrorInternalError from the refused block
+        {5 * 1048576 + 7, 1, -1, AZ_AbortedByCallback, true},
+        {5 * 1048576 + 7, 0, 0, 134, true}, // blocks in flight when the first is refused
     };
+    auto staged = tuned_client(1, 3, true);
     proxy.add_rule(R"({"method":"PUT","path":"&comp=block$","respond":{"status":500,"body":)"
                    R"("<Error><Code>InternalError</Code><Message>failed</Message></Error>"}})");
     put_text(client.get(), container, "keep", "old content");
@@ -181,7 +229,9 @@ TEST_F(put_blob_itest, failed_uploads_store_nothing)
         source.size = row.size;
         source.fail_on_call = row.fail_on_call;
         source.failure = row.failure;
-        put("keep", source);
+        AZ_put_blob(row.staged ? staged.get() : client.get(), container.c_str(), "keep",
+                    source.size, nullptr, pattern_supply, record_complete,
+                    static_cast<recorder *>(&source));
         EXPECT_EQ(source.status, row.status) << row.failure;
         EXPECT_TRUE(source.message) << row.failure;
         EXPECT_TRUE(get_blob(client.get(), container, "keep").data == "old content") << row.failure;
@@ -189,12 +239,81 @@ TEST_F(put_blob_itest, failed_uploads_store_nothing)
     EXPECT_TRUE(requests_matching(proxy, "PUT", "comp=blocklist").empty());
     // One refresh before each of the two first blocks, none for a commit.
     EXPECT_EQ(refresh.tokens.size(), 2u);
+
+    // A blob that needs more blocks than the service commits is refused before any byte.
+    proxy.clear_log();
+    for (AZ_client *c : {client.get(), staged.get()}) {
+        pattern huge;
+        huge.size = 50000 * block_size + 1;
+        AZ_put_blob(c, container.c_str(), "huge", huge.size, nullptr, pattern_supply,
+                    record_complete, static_cast<recorder *>(&huge));
+        EXPECT_EQ(huge.status, AZ_ErrorBlockCountExceedsLimit);
+        EXPECT_EQ(huge.calls, 0);
+    }
+    EXPECT_TRUE(proxy.requests().empty());
 }
 
-// Blocks are staged unconditionally; the commit carries the condition and its answer names
-// the version stored. The proxy stands in for the service, so no 128 MiB is kept.
+// A request cut on its way and a busy burst are sent again from the staged bytes; a streamed
+// upload cannot take its bytes back from the source, so it fails and the old blob stays. The
+// digest is of the bytes stored, and the service keeps it.
+TEST_F(put_blob_itest, staged_uploads_survive_a_cut_request_and_a_busy_burst)
+{
+    const uint64_t size = 3 * 1048576 + 12345;
+    const auto md5 = pattern_md5(size);
+    const struct {
+        int32_t block_mib, parallel;
+        bool store_md5;
+        const char *path; // as a rule's regular expression, and as seen in the log
+        const char *sent;
+        size_t requests;
+    } rows[] = {
+        {0, 0, true, "/kept$", "/kept", 1},             // streamed: not repeated
+        {4, 0, true, "/kept$", "/kept", 4},             // staged whole: cut, busy, busy, stored
+        {1, 1, true, "&comp=block$", "&comp=block", 7}, // four blocks and three repeats
+        {1, 3, false, "&comp=block$", "&comp=block", 7},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(std::to_string(row.block_mib) + "/" + std::to_string(row.parallel));
+        auto tuned = tuned_client(row.block_mib, row.parallel, row.store_md5);
+        put_text(tuned.get(), container, "kept", "earlier");
+        proxy.clear_log();
+        proxy.add_rule(std::string(R"({"method":"PUT","path":")") + row.path +
+                       R"(","times":1,"cut_request_after":500000})");
+        proxy.add_rule(std::string(R"({"method":"PUT","path":")") + row.path +
+                       R"(","times":2,"respond":{"status":503,"headers":{"Retry-After":"1"}}})");
+        pattern source;
+        source.size = size;
+        AZ_put_blob(tuned.get(), container.c_str(), "kept", size, nullptr, pattern_supply,
+                    record_complete, static_cast<recorder *>(&source));
+        proxy.clear_rules();
+        EXPECT_EQ(requests_matching(proxy, "PUT", row.sent).size(), row.requests);
+        if (row.block_mib == 0) {
+            EXPECT_NE(source.status, AZ_OK);
+            EXPECT_TRUE(get_blob(client.get(), container, "kept").data == "earlier");
+            continue;
+        }
+        ASSERT_EQ(source.status, AZ_OK) << source.message.value_or("");
+        EXPECT_LE(source.largest_ask, 4194304);
+        pattern check;
+        AZ_get_blob(client.get(), container.c_str(), "kept", 0, 0, pattern_compare, record_complete,
+                    static_cast<recorder *>(&check));
+        EXPECT_EQ(check.offset, size);
+        EXPECT_EQ(check.mismatches, 0u);
+        auto last =
+            requests_matching(proxy, "PUT", row.block_mib == 1 ? "comp=blocklist" : "/kept");
+        ASSERT_FALSE(last.empty());
+        EXPECT_EQ(last.back().header("x-ms-blob-content-md5"), row.store_md5 ? md5.first : "");
+        entry stored = head_entry(client.get(), container, "kept");
+        EXPECT_EQ(stored.md5, row.store_md5 ? md5.second : "");
+    }
+}
+
+// Blocks are staged unconditionally; the commit carries the condition, and the digest of what
+// was sent, and its answer names the version stored. The proxy stands in for the service, so
+// no 128 MiB is kept.
 TEST_F(put_blob_itest, block_upload_puts_the_condition_on_the_commit)
 {
+    client = tuned_client(0, 0, true);
     proxy.add_rule(R"({"method":"PUT","path":"comp=block$","respond":{"status":201,)"
                    R"("headers":{"x-ms-request-id":"r"}}})");
     proxy.add_rule(R"({"method":"PUT","path":"comp=blocklist","times":1,"respond":{"status":201,)"
@@ -218,6 +337,8 @@ TEST_F(put_blob_itest, block_upload_puts_the_condition_on_the_commit)
         EXPECT_EQ(request.header("If-None-Match"), commit ? "*" : "") << request.target;
     }
     EXPECT_NE(sent[2].target.find("comp=blocklist"), std::string::npos);
+    EXPECT_EQ(sent[0].header("x-ms-blob-content-md5"), "");
+    EXPECT_EQ(sent[2].header("x-ms-blob-content-md5"), pattern_md5(source.size).first);
 }
 
 } // namespace

@@ -74,6 +74,46 @@ TEST(istream_callback, failed_callback_is_not_asked_again)
     }
 }
 
+// Each byte taken from the callback is digested once, in order, whatever the reads ask.
+TEST(istream_callback, digests_what_the_callback_gave)
+{
+    source src;
+    src.piece = 3;
+    unsigned char buffer[4];
+    istream_callback sb(buffer, sizeof buffer, 10, source_read, &src);
+    ostrel_az::md5_digest digest;
+    sb.set_digest(&digest);
+    std::istream is(&sb);
+    char out[10];
+    ASSERT_EQ(is.get(), 'a');
+    is.unget();
+    ASSERT_TRUE(is.read(out, 10));
+    EXPECT_EQ(digest.finish_base64(), "qSVXaULpSy71egZhAbSIdg=="); // md5("abcdefghij")
+}
+
+// A staged body can be sent again: it seeks within its bytes and nowhere else.
+TEST(memory_istream_buf, seeks_back_within_its_bytes)
+{
+    const unsigned char data[] = {'h', 'e', 'l', 'l', 'o'};
+    ostrel_az::memory_istream_buf sb(data, sizeof data);
+    std::istream is(&sb);
+    is.ignore(1);
+    auto start = is.tellg();
+    char out[5] = {};
+    ASSERT_TRUE(is.read(out, 4));
+    EXPECT_EQ(std::string(out, 4), "ello");
+    is.seekg(start);
+    ASSERT_TRUE(is.read(out, 4));
+    EXPECT_EQ(std::string(out, 4), "ello");
+    is.seekg(0, std::ios::end);
+    EXPECT_EQ(is.tellg(), std::streampos(5));
+    is.seekg(6);
+    EXPECT_TRUE(is.fail());
+    is.clear();
+    is.seekg(-1, std::ios::beg);
+    EXPECT_TRUE(is.fail());
+}
+
 int32_t refuse(int32_t count, const unsigned char *, void *calls)
 {
     ++*static_cast<int *>(calls);

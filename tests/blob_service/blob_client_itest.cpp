@@ -342,6 +342,41 @@ TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
     EXPECT_EQ(empty, "");
 }
 
+// The wait the service asks for is kept, up to the cap; the waits are lower bounds here, and
+// the cap an upper bound far above it.
+TEST_F(blob_client_itest, repeats_wait_as_the_answer_asks_up_to_the_cap)
+{
+    using clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
+    upload("after-blob", "a");
+    auto client = ostrel_test::make_client(proxy_->endpoint(), credential_,
+                                           {3, milliseconds(1), milliseconds(400)});
+    struct {
+        const char *header;
+        const char *value;
+        int busy;
+        long long at_least_ms;
+    } cases[] = {
+        {"x-ms-retry-after-ms", "300", 1, 300},
+        {"Retry-After", "3600", 2, 800},
+    };
+    for (const auto &c : cases) {
+        proxy_->clear_rules();
+        proxy_->clear_log();
+        add_blob_rule("HEAD", "after-blob",
+                      std::string(R"("times":)") + std::to_string(c.busy) +
+                          R"(,"respond":{"status":503,"headers":{")" + c.header + R"(":")" +
+                          c.value + R"("},"body":""})");
+        auto start = clock::now();
+        auto outcome = client->get_blob_properties(container_, "after-blob").get();
+        auto waited = std::chrono::duration_cast<milliseconds>(clock::now() - start);
+        EXPECT_TRUE(outcome.success()) << c.header;
+        EXPECT_EQ(requests_for("HEAD", "after-blob").size(), static_cast<size_t>(c.busy + 1));
+        EXPECT_GE(waited.count(), c.at_least_ms) << c.header;
+        EXPECT_LT(waited.count(), 60000) << c.header;
+    }
+}
+
 TEST_F(blob_client_itest, upload_retry_resends_a_seekable_body_only)
 {
     const std::string data = ostrel_test::random_bytes(5000, 7);

@@ -24,12 +24,16 @@ inline void ignore_proxy_environment()
     }
 }
 
+// Repeats wait a few milliseconds, so that tests of faults stay quick.
 inline std::shared_ptr<azure::blob_service::blob_client>
-make_client(const emulator &e, std::shared_ptr<azure::blob_service::storage_credential> credential)
+make_client(const emulator &e, std::shared_ptr<azure::blob_service::storage_credential> credential,
+            const azure::blob_service::retry_settings &retry = {4, std::chrono::milliseconds(2),
+                                                                std::chrono::milliseconds(10)})
 {
     auto account = std::make_shared<azure::blob_service::storage_account>(
         e.account, std::move(credential), e.use_https, e.endpoint, false);
-    return std::make_shared<azure::blob_service::blob_client>(account, 2, e.ca_file);
+    return std::make_shared<azure::blob_service::blob_client>(account, 2, e.ca_file, std::string(),
+                                                              retry);
 }
 
 inline std::string random_bytes(size_t size, unsigned seed)

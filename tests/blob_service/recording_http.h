@@ -40,7 +40,7 @@ class recording_http final : public azure::blob_service::http_base
         return response_headers_;
     }
     CURLcode perform() override { return CURLE_UNSUPPORTED_PROTOCOL; }
-    void submit(completion, std::chrono::seconds) override {}
+    void submit(completion, std::chrono::milliseconds) override {}
     void reset() override
     {
         headers.clear();

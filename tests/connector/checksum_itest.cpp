@@ -79,6 +79,31 @@ TEST_F(checksum_itest, whole_blob_from_content_md5_and_ranges_from_the_bytes)
     EXPECT_NE(missing.error.text.find(c + "/nothing"), std::string::npos) << missing.error.text;
 }
 
+// A blob committed from blocks has no Content-MD5 unless its upload stored one; then a
+// checksum needs no read.
+TEST_F(checksum_itest, stored_md5_of_a_block_upload_answers_without_a_read)
+{
+    ostrel_test::fault_proxy proxy(emu);
+    auto session = open(proxy.endpoint());
+    std::string c = new_container("stored");
+    AZ_client_options options = {};
+    options.ca_file = emu.ca_file.c_str();
+    options.upload_block_mib = 1;
+    options.store_md5 = true;
+    AZ_client *raw = nullptr;
+    ASSERT_EQ(AZ_init_client_with_options(emu.account_text.c_str(),
+                                          ostrel_test::mint_token().c_str(), false, nullptr,
+                                          nullptr, &options, &raw),
+              AZ_OK);
+    az_itest::client_ptr staged(raw);
+    std::string bytes = pattern(2 * 1048576 + 5);
+    az_itest::put_text(staged.get(), c, "blocks", bytes);
+
+    proxy.clear_log();
+    EXPECT_EQ(cksum(*session, "/" + c + "/blocks"), md5_hex(bytes));
+    EXPECT_EQ(count(proxy, "GET"), 0u);
+}
+
 TEST_F(checksum_itest, cache_answers_until_the_blob_changes)
 {
     ostrel_test::fault_proxy proxy(emu);

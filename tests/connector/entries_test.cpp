@@ -30,11 +30,21 @@ class ConnectorEntries : public ::testing::Test
         dsi.stat_func = ostrel_i_azure_stat;
         dsi.command_func = ostrel_i_azure_command;
     }
-    void TearDown() override { ostrel_mutex_destroy(&handle.token_lock); }
+    void TearDown() override
+    {
+        session.reset();
+        ostrel_mutex_destroy(&handle.token_lock);
+    }
 
-    ostrel_host::command_result command(ostrel_host::session &session, int number, const char *path,
-                                        const char *alg = "md5", int64_t offset = 0,
-                                        int64_t length = -1)
+    void start(ostrel_i_azure_handle_t *given)
+    {
+        g_handle = given;
+        session = std::make_unique<ostrel_host::session>(&dsi, ostrel_host::session_options{});
+        ASSERT_TRUE(session->start().ok);
+    }
+
+    ostrel_host::command_result command(int number, const char *path, const char *alg = "md5",
+                                        int64_t offset = 0, int64_t length = -1)
     {
         ostrel_gfs_command_info_t info = {};
         info.command = number;
@@ -42,20 +52,18 @@ class ConnectorEntries : public ::testing::Test
         info.cksm_alg = (char *)alg;
         info.cksm_offset = offset;
         info.cksm_length = length;
-        return session.command(info);
+        return session->command(info);
     }
 
     ostrel_i_azure_handle_t handle;
     ostrel_gfs_storage_iface_t dsi = {};
+    std::unique_ptr<ostrel_host::session> session;
 };
 
 TEST_F(ConnectorEntries, MissingSessionHandleFailsEveryOperation)
 {
-    g_handle = nullptr;
-    ostrel_host::session session(&dsi, {});
-    ASSERT_TRUE(session.start().ok);
-
-    ostrel_host::stat_result listing = session.stat("/c/x", false);
+    start(nullptr);
+    ostrel_host::stat_result listing = session->stat("/c/x", false);
     EXPECT_FALSE(listing.error.ok);
     EXPECT_TRUE(listing.entries.empty());
     // Served commands fail for want of a handle; the others are refused without looking.
@@ -64,7 +72,7 @@ TEST_F(ConnectorEntries, MissingSessionHandleFailsEveryOperation)
              OSTREL_GFS_CMD_SITE_AUTHZ_ASSERT, OSTREL_GFS_CMD_SITE_RDEL, OSTREL_GFS_CMD_RNTO,
              OSTREL_GFS_CMD_RNFR, OSTREL_GFS_CMD_SITE_CHMOD, OSTREL_GFS_CMD_SITE_UTIME,
              OSTREL_GFS_CMD_SITE_SYMLINK, 0, 99}) {
-        ostrel_host::command_result result = command(session, number, "/data/x");
+        ostrel_host::command_result result = command(number, "/data/x");
         EXPECT_FALSE(result.error.ok) << number;
         EXPECT_TRUE(result.response.empty()) << number;
     }
@@ -72,26 +80,21 @@ TEST_F(ConnectorEntries, MissingSessionHandleFailsEveryOperation)
 
 TEST_F(ConnectorEntries, MissingCommandInformationFailsEveryOperation)
 {
-    g_handle = &handle;
-    ostrel_host::session session(&dsi, {});
-    ASSERT_TRUE(session.start().ok);
+    start(&handle);
     for (int number :
          {OSTREL_GFS_CMD_MKD, OSTREL_GFS_CMD_RMD, OSTREL_GFS_CMD_DELE, OSTREL_GFS_CMD_CKSM})
-        EXPECT_FALSE(command(session, number, nullptr).error.ok) << number;
+        EXPECT_FALSE(command(number, nullptr).error.ok) << number;
 
     dsi.command_func = [](ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *, void *arg) {
         ostrel_i_azure_command(op, nullptr, arg);
     };
-    EXPECT_EQ(command(session, OSTREL_GFS_CMD_MKD, "/c/d").error.system_errno, EINVAL);
+    EXPECT_EQ(command(OSTREL_GFS_CMD_MKD, "/c/d").error.system_errno, EINVAL);
 }
 
 TEST_F(ConnectorEntries, FileOnlyStatOfRootNeedsNoStorage)
 {
-    g_handle = &handle;
-    ostrel_host::session session(&dsi, {});
-    ASSERT_TRUE(session.start().ok);
-
-    ostrel_host::stat_result root = session.stat("/", true);
+    start(&handle);
+    ostrel_host::stat_result root = session->stat("/", true);
     ASSERT_TRUE(root.error.ok) << root.error.text;
     ASSERT_EQ(root.entries.size(), 1u);
     EXPECT_STREQ(root.entries[0].name, ".");
@@ -103,16 +106,13 @@ TEST_F(ConnectorEntries, FileOnlyStatOfRootNeedsNoStorage)
 
 TEST_F(ConnectorEntries, PathsWithoutABlobAreRefused)
 {
-    g_handle = &handle;
-    ostrel_host::session session(&dsi, {});
-    ASSERT_TRUE(session.start().ok);
-
+    start(&handle);
     for (const char *path : {"/c", "/c/", "/", ""}) {
-        ostrel_host::command_result deleted = command(session, OSTREL_GFS_CMD_DELE, path);
+        ostrel_host::command_result deleted = command(OSTREL_GFS_CMD_DELE, path);
         EXPECT_FALSE(deleted.error.ok) << path;
         EXPECT_EQ(deleted.error.system_errno, EINVAL) << path;
 
-        ostrel_host::command_result checksum = command(session, OSTREL_GFS_CMD_CKSM, path);
+        ostrel_host::command_result checksum = command(OSTREL_GFS_CMD_CKSM, path);
         EXPECT_FALSE(checksum.error.ok) << path;
         EXPECT_EQ(checksum.error.reply_code, 550) << path;
         EXPECT_NE(checksum.error.text.find("checksum needs a blob path"), std::string::npos)
@@ -120,7 +120,7 @@ TEST_F(ConnectorEntries, PathsWithoutABlobAreRefused)
         EXPECT_TRUE(checksum.response.empty());
     }
     for (int number : {OSTREL_GFS_CMD_MKD, OSTREL_GFS_CMD_RMD}) {
-        ostrel_host::command_result root = command(session, number, "/");
+        ostrel_host::command_result root = command(number, "/");
         EXPECT_FALSE(root.error.ok) << number;
         EXPECT_EQ(root.error.system_errno, EINVAL) << number;
     }
@@ -128,20 +128,16 @@ TEST_F(ConnectorEntries, PathsWithoutABlobAreRefused)
 
 TEST_F(ConnectorEntries, ChecksumArgumentsAreChecked)
 {
-    g_handle = &handle;
-    ostrel_host::session session(&dsi, {});
-    ASSERT_TRUE(session.start().ok);
-
-    ostrel_host::command_result sha = command(session, OSTREL_GFS_CMD_CKSM, "/c/k", "SHA1");
+    start(&handle);
+    ostrel_host::command_result sha = command(OSTREL_GFS_CMD_CKSM, "/c/k", "SHA1");
     EXPECT_FALSE(sha.error.ok);
     EXPECT_NE(sha.error.text.find("Unknown checksum algorithm \"SHA1\""), std::string::npos)
         << sha.error.text;
-    EXPECT_FALSE(command(session, OSTREL_GFS_CMD_CKSM, "/c/k", nullptr).error.ok);
+    EXPECT_FALSE(command(OSTREL_GFS_CMD_CKSM, "/c/k", nullptr).error.ok);
 
-    ostrel_host::command_result offset = command(session, OSTREL_GFS_CMD_CKSM, "/c/k", "md5", -1);
+    ostrel_host::command_result offset = command(OSTREL_GFS_CMD_CKSM, "/c/k", "md5", -1);
     EXPECT_EQ(offset.error.system_errno, EINVAL);
-    ostrel_host::command_result length =
-        command(session, OSTREL_GFS_CMD_CKSM, "/c/k", "md5", 0, -2);
+    ostrel_host::command_result length = command(OSTREL_GFS_CMD_CKSM, "/c/k", "md5", 0, -2);
     EXPECT_EQ(length.error.system_errno, EINVAL);
 }
 

@@ -76,7 +76,7 @@ class plugin_test : public ::testing::Test
     std::string config(const ostrel_test::emulator &target, bool adls = false)
     {
         return "{\"account\": \"" + target.account_text + "\", \"ca_file\": \"" + target.ca_file +
-               "\", \"adls\": " + (adls ? "true" : "false") + "}";
+               "\", \"adls\": " + (adls ? "true" : "false") + ", \"retry_max_delay_ms\": 10}";
     }
 
     // A started session against target (the emulator unless a proxy is given).

@@ -88,20 +88,15 @@ TEST_F(mime_table, long_physical_lines_are_read_in_pieces)
     EXPECT_EQ(type("a.pad"), "(none)");
 }
 
-TEST_F(mime_table, null_path_gives_an_empty_table)
+TEST_F(mime_table, null_path_gives_an_empty_table_and_an_unreadable_file_none)
 {
     ASSERT_EQ(ostrel_i_azure_mime_types_parse(nullptr), OSTREL_SUCCESS);
     EXPECT_EQ(type("a.txt"), "(none)");
-}
-
-TEST_F(mime_table, unreadable_file_fails_and_leaves_no_table)
-{
     write("text/plain txt\n");
     ASSERT_EQ(ostrel_i_azure_mime_types_parse(path.c_str()), OSTREL_SUCCESS);
     EXPECT_NE(ostrel_i_azure_mime_types_parse((dir + "/missing").c_str()), OSTREL_SUCCESS);
     EXPECT_EQ(ostrel_i_azure_mime_extensions, nullptr);
     EXPECT_EQ(type("a.txt"), "(none)");
-    ostrel_i_azure_mime_types_destroy(); // and again: harmless
 }
 
 } // namespace

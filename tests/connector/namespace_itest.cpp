@@ -27,7 +27,6 @@ class namespace_itest : public connector_itest::plugin_test
     {
         az_itest::put_text(seed.get(), c, key, "", {{"hdi_isfolder", "true"}});
     }
-    void expect_trailing_separator(ostrel_host::session &session, const std::string &c);
     static void expect_error(const ostrel_host::error_info &error, int reply_code,
                              const std::string &code, const std::string &path)
     {
@@ -128,33 +127,29 @@ TEST_F(namespace_itest, trailing_separator_names_the_directory)
     for (bool adls : {false, true}) {
         auto session = open(emu, adls);
         std::string c = new_container("slash");
-        expect_trailing_separator(*session, c);
-    }
-}
-
-void namespace_itest::expect_trailing_separator(ostrel_host::session &session, const std::string &c)
-{
-    std::string p = "/" + c;
-    put(c, "dir/b.txt");
-    put(c, "file");
-    for (std::string spelling : {"mk", "mk/"}) {
-        ASSERT_TRUE(command(session, MKD, p + "/" + spelling).error.ok) << spelling;
-        for (const std::string &path : {p + "/mk", p + "/mk/"}) {
-            EXPECT_EQ(ls(session, path), strings({"."})) << spelling << " " << path;
-            EXPECT_TRUE(session.stat(path, true).error.ok) << spelling << " " << path;
+        std::string p = "/" + c;
+        put(c, "dir/b.txt");
+        put(c, "file");
+        for (std::string spelling : {"mk", "mk/"}) {
+            ASSERT_TRUE(command(*session, MKD, p + "/" + spelling).error.ok) << spelling;
+            for (const std::string &path : {p + "/mk", p + "/mk/"}) {
+                EXPECT_EQ(ls(*session, path), strings({"."})) << spelling << " " << path;
+                EXPECT_TRUE(session->stat(path, true).error.ok) << spelling << " " << path;
+            }
+            EXPECT_EQ(ls(*session, p), strings({".", "dir", "file", "mk"})) << spelling;
+            ostrel_host::command_result removed =
+                command(*session, RMD, p + (spelling == "mk" ? "/mk/" : "/mk"));
+            EXPECT_TRUE(removed.error.ok) << spelling << ": " << removed.error.text;
+            EXPECT_FALSE(exists(c, "mk"));
+            EXPECT_FALSE(exists(c, "mk/"));
         }
-        EXPECT_EQ(ls(session, p), strings({".", "dir", "file", "mk"})) << spelling;
-        ostrel_host::command_result removed =
-            command(session, RMD, p + (spelling == "mk" ? "/mk/" : "/mk"));
-        EXPECT_TRUE(removed.error.ok) << spelling << ": " << removed.error.text;
-        EXPECT_FALSE(exists(c, "mk"));
-        EXPECT_FALSE(exists(c, "mk/"));
+        EXPECT_EQ(ls(*session, p + "/dir/"), strings({".", "b.txt"}));
+        EXPECT_EQ(ls(*session, p + "/"), strings({".", "dir", "file"}));
+        // a file is not a directory
+        for (bool file_only : {true, false})
+            expect_error(session->stat(p + "/file/", file_only).error, 550, "PATH_NOT_FOUND",
+                         p + "/file/");
     }
-    EXPECT_EQ(ls(session, p + "/dir/"), strings({".", "b.txt"}));
-    EXPECT_EQ(ls(session, p + "/"), strings({".", "dir", "file"}));
-    // a file is not a directory
-    expect_error(session.stat(p + "/file/", true).error, 550, "PATH_NOT_FOUND", p + "/file/");
-    expect_error(session.stat(p + "/file/", false).error, 550, "PATH_NOT_FOUND", p + "/file/");
 }
 
 TEST_F(namespace_itest, names_that_would_reach_other_blobs_are_refused_before_any_request)

@@ -56,6 +56,9 @@ TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
          creds,
          {"\"/nonexistent/ca.pem\"", "No such file"}},
         {config_with(emu.account_text, "/"), creds, {"certificate file \"/\"", "directory"}},
+        {"{\"account\": \"" + emu.account_text + "\", \"retry_attempts\": 0}",
+         creds,
+         {"\"retry_attempts\" must be a whole number from 1 to 10"}},
     };
     for (const row &r : rows) {
         documents_t documents;
@@ -74,6 +77,27 @@ TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
             EXPECT_EQ(asked["creds"], 0) << error.text;
         }
     }
+}
+
+// The configuration's tuning reaches the storage client: with one attempt a request, an
+// operation makes a quarter of the requests it makes with the default four.
+TEST_F(session_itest, configured_attempts_reach_the_storage_client)
+{
+    ostrel_test::fault_proxy proxy(emu);
+    ostrel_test::emulator target = proxy.endpoint();
+    proxy.add_rule(R"({"method":"HEAD","respond":{"status":503,"body":""}})");
+    std::vector<size_t> sent;
+    for (const char *attempts : {"", ", \"retry_attempts\": 1"}) {
+        std::string text = "{\"account\": \"" + target.account_text + "\", \"ca_file\": \"" +
+                           target.ca_file + "\", \"retry_max_delay_ms\": 1" + attempts + "}";
+        auto session = session_with({{"config", text}, {"creds", ostrel_test::mint_creds(3600)}});
+        ASSERT_TRUE(session->start().ok);
+        proxy.clear_log();
+        EXPECT_FALSE(session->stat("/" + ostrel_test::unique_name("busy") + "/k", true).error.ok);
+        sent.push_back(proxy.requests().size());
+    }
+    EXPECT_GT(sent[1], 0u);
+    EXPECT_EQ(sent[0], 4 * sent[1]);
 }
 
 // The emulator refuses an expired token, so these operations succeed only

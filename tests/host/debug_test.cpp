@@ -38,53 +38,41 @@ struct debug_fixture : ::testing::Test {
     }
 };
 
-TEST_F(debug_fixture, UnsetOrEmptyMeansOff)
-{
-    init(nullptr);
-    EXPECT_EQ(handle.levels, 0u);
-    EXPECT_EQ(handle.file, nullptr);
-    EXPECT_FALSE(handle.using_file);
-    init("");
-    EXPECT_EQ(handle.file, nullptr);
-    EXPECT_EQ(warning, "");
-}
-
-TEST_F(debug_fixture, LevelsByNameOrNumber)
+TEST_F(debug_fixture, LevelsOptionsAndTimestampLevels)
 {
     struct {
         const char *value;
         uint32_t levels;
+        bool thread_ids;
+        uint32_t timestamp_levels;
     } cases[] = {
-        {"ERROR", 16}, {"error|Warning", 24},       {"TRACE | INFO", 3},
-        {"ALL", 31},   {"all|ERROR", 31},           {"16", 16},
-        {"0x1f", 31},  {"0x80000001", 0x80000001u},
+        {"ERROR", 16, false, 0},
+        {"error|Warning", 24, false, 0},
+        {"TRACE | INFO", 3, false, 0},
+        {"all|ERROR", 31, false, 0},
+        {"16", 16, false, 0},
+        {"0x80000001", 0x80000001u, false, 0},
+        {"ERROR,-,thread_ids", 16, true, 0},
+        {"ERROR,,1", 16, true, 0},
+        {"ERROR,,0", 16, false, 0},
+        {"ALL,,,TRACE", 31, false, 1},
+        {"ALL,,THREAD_IDS,0x18", 31, true, 24},
     };
     for (const auto &c : cases) {
         init(c.value);
         EXPECT_EQ(handle.levels, c.levels) << c.value;
         EXPECT_EQ(handle.file, stderr) << c.value;
         EXPECT_FALSE(handle.using_file);
-        EXPECT_FALSE(handle.thread_ids);
-        EXPECT_EQ(handle.timestamp_levels, 0u);
+        EXPECT_EQ(handle.thread_ids, c.thread_ids) << c.value;
+        EXPECT_EQ(handle.timestamp_levels, c.timestamp_levels) << c.value;
         EXPECT_EQ(warning, "") << c.value;
     }
-}
-
-TEST_F(debug_fixture, OptionsAndTimestampLevels)
-{
-    init("ERROR,-,thread_ids");
-    EXPECT_TRUE(handle.thread_ids);
-    EXPECT_EQ(handle.file, stderr);
-    init("ERROR,,1");
-    EXPECT_TRUE(handle.thread_ids);
-    init("ERROR,,0");
-    EXPECT_FALSE(handle.thread_ids);
-    init("ALL,,,TRACE");
-    EXPECT_EQ(handle.levels, 31u);
-    EXPECT_EQ(handle.timestamp_levels, 1u);
-    init("ALL,,THREAD_IDS,0x18");
-    EXPECT_TRUE(handle.thread_ids);
-    EXPECT_EQ(handle.timestamp_levels, 24u);
+    for (const char *off : {(const char *)nullptr, ""}) {
+        init(off);
+        EXPECT_EQ(handle.levels, 0u);
+        EXPECT_EQ(handle.file, nullptr);
+        EXPECT_EQ(warning, "");
+    }
 }
 
 TEST_F(debug_fixture, FileIsOpenedForAppendingAndOwned)

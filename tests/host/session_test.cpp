@@ -17,6 +17,7 @@ struct session_fixture : ::testing::Test {
     std::unique_ptr<ostrel_host::loaded_module> module;
     const ostrel_gfs_storage_iface_t *dsi = nullptr;
     std::string config = "alpha";
+    std::unique_ptr<ostrel_host::session> session;
 
     void SetUp() override
     {
@@ -26,7 +27,7 @@ struct session_fixture : ::testing::Test {
         ASSERT_NE(dsi, nullptr);
     }
 
-    ostrel_host::session_options options()
+    ostrel_host::error_info start()
     {
         ostrel_host::session_options o;
         o.documents = [this](const std::string &key) -> std::optional<std::string> {
@@ -37,23 +38,33 @@ struct session_fixture : ::testing::Test {
             return std::nullopt;
         };
         o.update_interval = 7;
-        return o;
+        session = std::make_unique<ostrel_host::session>(dsi, o);
+        return session->start();
     }
 
-    ostrel_result_t exported(const char *name)
+    template <typename T> T exported(const char *name)
     {
-        return *static_cast<ostrel_result_t *>(module->symbol(name));
+        return *static_cast<T *>(module->symbol(name));
+    }
+
+    ostrel_host::command_result command(int number, const char *path = "/c/d",
+                                        std::function<void(const std::string &)> progress = {})
+    {
+        ostrel_gfs_command_info_t info = {};
+        info.command = number;
+        info.pathname = const_cast<char *>(path);
+        info.cksm_length = -1;
+        return session->command(info, progress);
     }
 };
 
 TEST_F(session_fixture, StatDeliversPartialAnswersInOrderThenTheFinalOne)
 {
-    ostrel_host::session session(dsi, options());
-    ASSERT_TRUE(session.start().ok);
+    ASSERT_TRUE(start().ok);
     std::vector<std::string> seen;
     std::vector<int> batches;
     std::thread::id caller = std::this_thread::get_id(), partial_thread;
-    auto result = session.stat("/c/dir", false, [&](const ostrel_gfs_stat_t *entries, int n) {
+    auto result = session->stat("/c/dir", false, [&](const ostrel_gfs_stat_t *entries, int n) {
         partial_thread = std::this_thread::get_id();
         batches.push_back(n);
         for (int i = 0; i < n; i++)
@@ -61,7 +72,7 @@ TEST_F(session_fixture, StatDeliversPartialAnswersInOrderThenTheFinalOne)
     });
     ASSERT_TRUE(result.error.ok) << result.error.text;
     EXPECT_EQ(batches, (std::vector<int>{2, 3}));
-    EXPECT_EQ(result.batches, (std::vector<int>{2, 3}));
+    EXPECT_EQ(result.batches, batches);
     EXPECT_NE(partial_thread, caller);
     // names come from the session handle the start handed over
     EXPECT_EQ(seen,
@@ -72,118 +83,81 @@ TEST_F(session_fixture, StatDeliversPartialAnswersInOrderThenTheFinalOne)
         EXPECT_STREQ(result.entries[i].name, ("alpha:" + std::to_string(i + 1)).c_str());
         EXPECT_EQ(result.entries[i].size, (int64_t)(i + 1) * 100);
     }
+
+    auto missing = session->stat("/missing", true);
+    EXPECT_EQ(missing.error.reply_code, 550);
+    EXPECT_EQ(missing.error.response_error_code, "PATH_NOT_FOUND");
+    EXPECT_EQ(missing.error.text, "550 PATH_NOT_FOUND: GridFTP-Path: \"/missing\"\n"
+                                  "Azure Error accessing \"/missing\"");
+    EXPECT_TRUE(missing.entries.empty());
+    EXPECT_EQ(ostrel_error_peek(exported<ostrel_result_t>("ostrel_test_dsi_last_result")), nullptr);
 }
 
-TEST_F(session_fixture, FailedStatCarriesTheWholeChainAndLeavesNothingRegistered)
+TEST_F(session_fixture, SessionEndRunsOnceAndNeverForARefusedStart)
 {
-    ostrel_host::session session(dsi, options());
-    ASSERT_TRUE(session.start().ok);
-    auto result = session.stat("/missing", true);
-    EXPECT_FALSE(result.error.ok);
-    EXPECT_EQ(result.error.reply_code, 550);
-    EXPECT_EQ(result.error.response_error_code, "PATH_NOT_FOUND");
-    EXPECT_EQ(result.error.text, "550 PATH_NOT_FOUND: GridFTP-Path: \"/missing\"\n"
-                                 "Azure Error accessing \"/missing\"");
-    EXPECT_TRUE(result.entries.empty());
-    EXPECT_EQ(ostrel_error_peek(exported("ostrel_test_dsi_last_result")), nullptr);
-}
+    int before = exported<int>("ostrel_test_dsi_destroyed");
+    ASSERT_TRUE(start().ok);
+    EXPECT_FALSE(session->start().ok);
+    session->end();
+    session->end();
+    session.reset();
+    EXPECT_EQ(exported<int>("ostrel_test_dsi_destroyed"), before + 1);
 
-TEST_F(session_fixture, RefusedStartGivesReplyAndNoSession)
-{
     config = "refuse";
-    int destroyed = *static_cast<int *>(module->symbol("ostrel_test_dsi_destroyed"));
-    {
-        ostrel_host::session session(dsi, options());
-        ostrel_host::error_info started = session.start();
-        EXPECT_FALSE(started.ok);
-        EXPECT_EQ(started.reply_code, 530);
-        EXPECT_EQ(started.response_error_code, "LOGIN_DENIED");
-        EXPECT_EQ(started.text, "530 LOGIN_DENIED");
-        auto result = session.stat("/c", true);
-        EXPECT_FALSE(result.error.ok);
-        EXPECT_NE(result.error.text.find("not started"), std::string::npos);
-    }
-    // no session handle: the end slot must not have run
-    EXPECT_EQ(*static_cast<int *>(module->symbol("ostrel_test_dsi_destroyed")), destroyed);
-}
+    ostrel_host::error_info started = start();
+    EXPECT_EQ(started.reply_code, 530);
+    EXPECT_EQ(started.response_error_code, "LOGIN_DENIED");
+    EXPECT_EQ(started.text, "530 LOGIN_DENIED");
+    EXPECT_NE(session->stat("/c", true).error.text.find("not started"), std::string::npos);
+    session.reset();
+    EXPECT_EQ(exported<int>("ostrel_test_dsi_destroyed"), before + 1);
 
-TEST_F(session_fixture, SessionEndRunsOnce)
-{
-    int *destroyed = static_cast<int *>(module->symbol("ostrel_test_dsi_destroyed"));
-    int before = *destroyed;
-    {
-        ostrel_host::session session(dsi, options());
-        ASSERT_TRUE(session.start().ok);
-        EXPECT_FALSE(session.start().ok);
-        session.end();
-        session.end();
-    }
-    EXPECT_EQ(*destroyed, before + 1);
-}
-
-ostrel_gfs_command_info_t command(int number, const char *path)
-{
-    ostrel_gfs_command_info_t info = {};
-    info.command = number;
-    info.pathname = const_cast<char *>(path);
-    info.cksm_length = -1;
-    return info;
+    ostrel_gfs_storage_iface_t empty = {};
+    ostrel_host::session none(&empty, {});
+    EXPECT_NE(none.start().text.find("not supported"), std::string::npos);
 }
 
 TEST_F(session_fixture, CommandsSucceedFailAndReportProgress)
 {
-    ostrel_host::session session(dsi, options());
-    ASSERT_TRUE(session.start().ok);
+    ASSERT_TRUE(start().ok);
+    EXPECT_TRUE(command(OSTREL_GFS_CMD_MKD).error.ok);
 
-    EXPECT_TRUE(session.command(command(OSTREL_GFS_CMD_MKD, "/c/d")).error.ok);
-
-    auto deleted = session.command(command(OSTREL_GFS_CMD_DELE, "/c/gone"));
-    EXPECT_FALSE(deleted.error.ok);
+    auto deleted = command(OSTREL_GFS_CMD_DELE, "/c/gone");
     EXPECT_EQ(deleted.error.reply_code, 550);
     EXPECT_EQ(deleted.error.text, "550 PATH_NOT_FOUND: GridFTP-Path: \"/c/gone\"");
 
     std::vector<std::string> progress;
-    auto cksum = session.command(command(OSTREL_GFS_CMD_CKSM, "/c/f"),
-                                 [&](const std::string &text) { progress.push_back(text); });
+    auto cksum = command(OSTREL_GFS_CMD_CKSM, "/c/f",
+                         [&](const std::string &text) { progress.push_back(text); });
     EXPECT_TRUE(cksum.error.ok);
     EXPECT_EQ(cksum.response, "d41d8cd98f00b204e9800998ecf8427e");
     EXPECT_EQ(progress, (std::vector<std::string>{"100", "200"}));
     EXPECT_EQ(cksum.intermediate, progress);
 
-    auto refused = session.command(command(OSTREL_GFS_CMD_RNTO, "/c/x"));
+    auto refused = command(OSTREL_GFS_CMD_RNTO, "/c/x");
     EXPECT_FALSE(refused.error.ok);
     EXPECT_FALSE(refused.error.text.empty());
-}
 
-TEST_F(session_fixture, SecondFinishIsIgnoredAndItsErrorReleased)
-{
-    ostrel_host::session session(dsi, options());
-    ASSERT_TRUE(session.start().ok);
+    // a second finish is ignored and its error released
     ::testing::internal::CaptureStderr();
-    auto result = session.command(command(OSTREL_GFS_CMD_RMD, "/c/d"));
+    auto twice = command(OSTREL_GFS_CMD_RMD);
     std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(result.error.ok) << result.error.text;
+    EXPECT_TRUE(twice.error.ok) << twice.error.text;
     EXPECT_NE(log.find("after it was finished"), std::string::npos) << log;
-    EXPECT_EQ(ostrel_error_peek(exported("ostrel_test_dsi_second_result")), nullptr);
-}
+    EXPECT_EQ(ostrel_error_peek(exported<ostrel_result_t>("ostrel_test_dsi_second_result")),
+              nullptr);
 
-TEST_F(session_fixture, DocumentsAndUpdateIntervalReachThePlugin)
-{
-    ostrel_host::session session(dsi, options());
-    ASSERT_TRUE(session.start().ok);
-    ::testing::internal::CaptureStderr();
-    auto reply = session.command(command(OSTREL_GFS_CMD_SITE_DSI, "/"));
-    std::string log = ::testing::internal::GetCapturedStderr();
     // a failing document source means "no document", and the user is told why
+    ::testing::internal::CaptureStderr();
+    auto reply = command(OSTREL_GFS_CMD_SITE_DSI, "/");
+    log = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(reply.response, "7 config=alpha creds=none nokey=none");
     EXPECT_NE(log.find("token source failed"), std::string::npos) << log;
 }
 
 TEST_F(session_fixture, LongSessionKeepsFewOperationRecords)
 {
-    ostrel_host::session session(dsi, options());
-    ASSERT_TRUE(session.start().ok);
-    ostrel_gfs_command_info_t mkdir = command(OSTREL_GFS_CMD_MKD, "/c/d");
+    ASSERT_TRUE(start().ok);
     FILE *file = tmpfile();
     fputs("some bytes", file);
     fflush(file);
@@ -194,29 +168,20 @@ TEST_F(session_fixture, LongSessionKeepsFewOperationRecords)
             ostrel_host::recv_request upload;
             upload.path = "/c/f";
             upload.from = &source;
-            ASSERT_TRUE(session.recv(upload).error.ok);
+            ASSERT_TRUE(session->recv(upload).error.ok);
         } else if (i % 2 == 0) {
-            ASSERT_TRUE(session.stat("/c/d", false).error.ok);
+            ASSERT_TRUE(session->stat("/c/d", false).error.ok);
         } else {
-            ASSERT_TRUE(session.command(mkdir).error.ok);
+            ASSERT_TRUE(command(OSTREL_GFS_CMD_MKD).error.ok);
         }
-        peak = std::max(peak, session.kept_operations());
+        peak = std::max(peak, session->kept_operations());
     }
     fclose(file);
     // a record waits only for plug-in threads that were running when it finished
     EXPECT_LE(peak, 100u);
     ostrel_host::join_plugin_threads();
-    ASSERT_TRUE(session.command(mkdir).error.ok);
-    EXPECT_EQ(session.kept_operations(), 0u);
-}
-
-TEST(SessionWithoutSlots, MissingSlotsAreReportedNotCalled)
-{
-    ostrel_gfs_storage_iface_t empty = {};
-    ostrel_host::session none(&empty, {});
-    ostrel_host::error_info started = none.start();
-    EXPECT_FALSE(started.ok);
-    EXPECT_NE(started.text.find("not supported"), std::string::npos);
+    ASSERT_TRUE(command(OSTREL_GFS_CMD_MKD).error.ok);
+    EXPECT_EQ(session->kept_operations(), 0u);
 }
 
 } // namespace

@@ -182,21 +182,8 @@ void test_command(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *info, vo
 
 // Session start and end, command, stat, send and recv; no list or realpath slots.
 ostrel_gfs_storage_iface_t test_table = {
-    0,             /* descriptor */
-    test_start,    /* init */
-    test_destroy,  /* destroy */
-    nullptr,       /* list */
-    test_dsi_send, /* send */
-    test_dsi_recv, /* recv */
-    nullptr,       /* trev */
-    nullptr,       /* active */
-    nullptr,       /* passive */
-    nullptr,       /* data destroy */
-    test_command,  /* command */
-    test_stat,     /* stat */
-    nullptr,       /* set cred */
-    nullptr,       /* buffer send */
-    nullptr,       /* realpath */
+    0,       test_start, test_destroy, nullptr,   test_dsi_send, test_dsi_recv, nullptr, nullptr,
+    nullptr, nullptr,    test_command, test_stat, nullptr,       nullptr,       nullptr,
 };
 
 ostrel_result_t test_activate(void);

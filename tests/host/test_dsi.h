@@ -25,7 +25,6 @@ struct test_dsi_transfer {
     std::string path;
     bool truncate = false;
     int64_t alloc_size = 0;
-    int nstreams = 0;
     /* what the host told the plug-in */
     int concurrency = 0;
     size_t block_size = 0;

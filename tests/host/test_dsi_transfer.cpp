@@ -207,7 +207,6 @@ void start(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *info, bool upl
     j->path = info->pathname ? info->pathname : "";
     j->truncate = info->truncate;
     j->alloc_size = info->alloc_size;
-    j->nstreams = info->nstreams;
     ostrel_gridftp_server_get_optimal_concurrency(op, &j->concurrency);
     ostrel_gridftp_server_get_block_size(op, &j->block_size);
     j->buffer_size = j->block_size;

@@ -15,7 +15,7 @@ const http = require('http');
 const https = require('https');
 
 const ACTIONS = ['respond', 'cut_after', 'slow', 'truncate_body', 'replace_body', 'refuse', 'drop_answer',
-    'endless_body', 'delay_ms', 'rewrite_target'];
+    'endless_body', 'delay_ms', 'rewrite_target', 'cut_request_after'];
 // Connection-level headers belong to each hop, not to the message.
 const HOP_BY_HOP = new Set(['connection', 'keep-alive', 'proxy-connection', 'transfer-encoding', 'te',
     'trailer', 'upgrade', 'expect']);
@@ -50,7 +50,7 @@ function validateRule(rule) {
     if (rule.method !== undefined && typeof rule.method !== 'string') {
         throw new Error('"method" must be a string');
     }
-    for (const key of ['skip', 'times', 'cut_after', 'truncate_body', 'delay_ms']) {
+    for (const key of ['skip', 'times', 'cut_after', 'truncate_body', 'delay_ms', 'cut_request_after']) {
         if (rule[key] !== undefined && !(Number.isInteger(rule[key]) && rule[key] >= 0)) {
             throw new Error(`"${key}" must be a whole number`);
         }
@@ -119,6 +119,23 @@ class Proxy {
 
         if (rule && rule.action === 'refuse') {
             req.socket.destroy();
+            return;
+        }
+        if (rule && rule.action === 'cut_request_after') {
+            // The request dies on the way: the service never sees it.
+            let left = rule.rule.cut_request_after;
+            const cut = () => req.socket.destroy();
+            req.on('data', (chunk) => {
+                entry.body_size += chunk.length;
+                left -= chunk.length;
+                if (left <= 0) {
+                    cut();
+                }
+            });
+            req.on('end', cut);
+            if (left <= 0) {
+                cut();
+            }
             return;
         }
         const chunks = [];

@@ -24,7 +24,8 @@ using ostrel_cli_test::temp_file;
 std::string config_text(const std::string &account_text, const std::string &ca_file)
 {
     return "{\"account\":\"" + account_text + "\"" +
-           (ca_file.empty() ? "" : ",\"ca_file\":\"" + ca_file + "\"") + "}";
+           (ca_file.empty() ? "" : ",\"ca_file\":\"" + ca_file + "\"") +
+           ",\"retry_max_delay_ms\":10}";
 }
 
 std::vector<std::string> lines(const std::string &text)

@@ -89,7 +89,8 @@ run_result run_cli(const std::vector<std::string> &args, const env_changes &env,
 
 std::string unreachable_config()
 {
-    return "{\"account\": \"devstoreaccount1:127.0.0.1:9/devstoreaccount1\"}";
+    return "{\"account\": \"devstoreaccount1:127.0.0.1:9/devstoreaccount1\", "
+           "\"retry_max_delay_ms\": 10}";
 }
 
 } // namespace ostrel_cli_test

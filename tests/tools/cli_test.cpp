@@ -289,9 +289,8 @@ TEST_F(temp_dir, AFileThatGrowsWhileReadIsRefused)
     unsigned char buffer[8];
     bool at_end = false;
     EXPECT_THROW(exact.read(buffer, 5, 0, at_end), std::system_error);
-    write("grows", "hello");
-    EXPECT_EQ(exact.read(buffer, 5, 0, at_end), 5u);
-    EXPECT_EQ(exact.read(buffer, 5, 10, at_end), 0u); // a read past the end is no excess
+    // another stream may read past the end before the read that finds it
+    EXPECT_EQ(exact.read(buffer, 8, 6, at_end), 0u);
     EXPECT_TRUE(at_end);
     close(fd);
 }
