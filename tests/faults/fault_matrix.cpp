@@ -1,0 +1,403 @@
+// Every operation of ostrel-azure under every fault the proxy can make. A cell
+// passes when the program either succeeds with exact data or fails clearly
+// with nothing lost; the table of all cells goes to the build tree.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "matrix.h"
+#include "test_support.h"
+
+namespace ostrel_faults
+{
+namespace
+{
+
+std::string random_bytes(size_t size)
+{
+    static std::mt19937 generator(12345);
+    std::string data(size, '\0');
+    for (char &c : data)
+        c = static_cast<char>(generator());
+    return data;
+}
+
+std::string md5_hex(const std::string &data)
+{
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+    std::string hex;
+    char two[3];
+    for (unsigned int i = 0; i < length; i++) {
+        snprintf(two, sizeof two, "%02x", digest[i]);
+        hex += two;
+    }
+    return hex;
+}
+
+bool contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+std::string remote(const cell_data &c, const std::string &name)
+{
+    return "/" + c.container + "/" + name;
+}
+
+// ---- the operations -------------------------------------------------------
+
+void seed_blob(direct &d, cell_data &c)
+{
+    d.create_container(c.container);
+    d.put_blob(c.container, c.blob, c.data);
+    d.put_blob(c.container, "neighbour", "stays");
+}
+
+bool blob_is(direct &d, const cell_data &c, const std::string &data)
+{
+    auto now = d.blob(c.container, c.blob);
+    return now && *now == data;
+}
+
+bool neighbour_kept(direct &d, const cell_data &c)
+{
+    auto now = d.blob(c.container, "neighbour");
+    return now && *now == "stays";
+}
+
+// Three pages' worth of names when the proxy forces small pages would be slow;
+// forty names make a listing body of a few KiB, enough to cut or slow.
+const int listed_names = 40;
+
+std::string listed_name(int i)
+{
+    char name[16];
+    snprintf(name, sizeof name, "n%02d", i);
+    return name;
+}
+
+std::vector<operation> path_operations()
+{
+    std::vector<operation> ops;
+    ops.push_back({"stat",
+                   {"HEAD", "/f$"},
+                   3000,
+                   {},
+                   seed_blob,
+                   [](const cell_data &c) {
+                       return std::vector<std::string>{"stat", "--json", remote(c, c.blob)};
+                   },
+                   [](direct &, const cell_data &c, const run_result &r) {
+                       return contains(r.out, "\"size\":" + std::to_string(c.data.size()) + ",");
+                   },
+                   [](direct &d, const cell_data &c) { return blob_is(d, c, c.data); }});
+    ops.push_back({"ls",
+                   {"GET", "[?].*comp=list"},
+                   0,
+                   {},
+                   [](direct &d, cell_data &c) {
+                       d.create_container(c.container);
+                       for (int i = 0; i < listed_names; i++)
+                           d.put_blob(c.container, listed_name(i), "x");
+                   },
+                   [](const cell_data &c) {
+                       return std::vector<std::string>{"ls", "--json", "/" + c.container};
+                   },
+                   [](direct &, const cell_data &, const run_result &r) {
+                       for (int i = 0; i < listed_names; i++)
+                           if (!contains(r.out, "\"name\":\"" + listed_name(i) + "\""))
+                               return false;
+                       return true;
+                   },
+                   [](direct &, const cell_data &) { return true; }});
+    ops.push_back({"mkdir",
+                   {"PUT", "/d/?$"},
+                   0,
+                   {},
+                   [](direct &d, cell_data &c) { d.create_container(c.container); },
+                   [](const cell_data &c) {
+                       return std::vector<std::string>{"mkdir", remote(c, "d")};
+                   },
+                   [](direct &d, const cell_data &c, const run_result &) {
+                       return d.is_marker(c.container, "d") || d.is_marker(c.container, "d/");
+                   },
+                   [](direct &, const cell_data &) { return true; }});
+    ops.push_back({"rmdir",
+                   {"DELETE", "/d/?$"},
+                   0,
+                   {},
+                   [](direct &d, cell_data &c) {
+                       d.create_container(c.container);
+                       d.put_marker(c.container, "d");
+                       d.put_blob(c.container, "neighbour", "stays");
+                   },
+                   [](const cell_data &c) {
+                       return std::vector<std::string>{"rmdir", remote(c, "d")};
+                   },
+                   [](direct &d, const cell_data &c, const run_result &) {
+                       return !d.blob(c.container, "d") && neighbour_kept(d, c);
+                   },
+                   [](direct &d, const cell_data &c) { return neighbour_kept(d, c); }});
+    ops.push_back({"rm",
+                   {"DELETE", "/f$"},
+                   2000,
+                   {},
+                   seed_blob,
+                   [](const cell_data &c) {
+                       return std::vector<std::string>{"rm", remote(c, c.blob)};
+                   },
+                   [](direct &d, const cell_data &c, const run_result &) {
+                       return !d.blob(c.container, c.blob) && neighbour_kept(d, c);
+                   },
+                   [](direct &d, const cell_data &c) {
+                       auto now = d.blob(c.container, c.blob);
+                       return neighbour_kept(d, c) && (!now || *now == c.data);
+                   }});
+    ops.push_back({"cksum",
+                   {"GET", "/f$"},
+                   5000,
+                   {},
+                   seed_blob,
+                   [](const cell_data &c) {
+                       return std::vector<std::string>{"cksum", remote(c, c.blob)};
+                   },
+                   [](direct &, const cell_data &c, const run_result &r) {
+                       return contains(r.out, md5_hex(c.data));
+                   },
+                   [](direct &d, const cell_data &c) { return blob_is(d, c, c.data); }});
+    return ops;
+}
+
+// ---- the faults -----------------------------------------------------------
+
+std::string rule(const aim &a, int times, const std::string &action)
+{
+    std::string text = "{\"method\":\"" + a.method + "\",\"path\":\"" + a.path + "\"";
+    if (times > 0)
+        text += ",\"times\":" + std::to_string(times);
+    return text + "," + action + "}";
+}
+
+const std::string busy =
+    "\"respond\":{\"status\":503,\"reason\":\"Server Busy\",\"headers\":{\"x-ms-request-id\":"
+    "\"fault\",\"x-ms-error-code\":\"ServerBusy\"%s},\"body\":\"<?xml version=\\\"1.0\\\" "
+    "encoding=\\\"utf-8\\\"?><Error><Code>ServerBusy</Code><Message>The server is busy."
+    "</Message></Error>\"}";
+
+std::string busy_answer(const std::string &extra_header)
+{
+    char text[512];
+    snprintf(text, sizeof text, busy.c_str(), extra_header.c_str());
+    return text;
+}
+
+std::vector<fault> faults()
+{
+    auto one = [](std::string action) {
+        return [action](const aim &a) { return std::vector<std::string>{rule(a, 1, action)}; };
+    };
+    auto always = [](std::string action) {
+        return [action](const aim &a) { return std::vector<std::string>{rule(a, 0, action)}; };
+    };
+    std::vector<fault> list;
+    list.push_back({"503 once", true, one(busy_answer(""))});
+    list.push_back({"503 always", false, always(busy_answer(""))});
+    list.push_back({"503 Retry-After", true, one(busy_answer(",\"Retry-After\":\"1\""))});
+    list.push_back({"cut mid-body", true, [](const aim &a) {
+                        // half of a body where there is one, else right after the headers
+                        return std::vector<std::string>{rule(
+                            a, 1, a.method == "GET" ? "\"cut_after\":1000" : "\"cut_after\":0")};
+                    }});
+    list.push_back({"answer lost", true, one("\"drop_answer\":true")});
+    list.push_back({"slow body", true, one("\"slow\":{\"bytes_per_second\":1024}")});
+    list.push_back({"stalled", true, one("\"delay_ms\":600000")});
+    list.push_back({"garbled XML", false,
+                    always("\"replace_body\":\"<?xml version=\\\"1.0\\\"?><EnumerationResults>"
+                           "<Blobs><Blob><Name>n0\"")});
+    list.push_back(
+        {"HTML 200", false,
+         always("\"respond\":{\"status\":200,\"headers\":{\"Content-Type\":\"text/html\"},"
+                "\"body\":\"<html><body>Please sign in</body></html>\"}")});
+    list.push_back({"refused", false, nullptr, true});
+    // The delayed request reaches the service after its token expired.
+    list.push_back({"token expires", true, one("\"delay_ms\":3000"), false, true});
+    return list;
+}
+
+// ---- running a cell -------------------------------------------------------
+
+struct cell_result {
+    std::string operation, fault;
+    verdict v;
+    double seconds;
+    std::string message;
+};
+
+std::vector<cell_result> &results()
+{
+    static std::vector<cell_result> all;
+    return all;
+}
+
+std::string escape_cell(const std::string &text)
+{
+    std::string out;
+    for (char ch : text)
+        out += ch == '|' ? std::string("\\|") : ch == '\n' ? std::string(" ") : std::string(1, ch);
+    return out;
+}
+
+void write_table()
+{
+    if (results().empty())
+        return;
+    std::vector<std::string> ops, fls;
+    std::map<std::pair<std::string, std::string>, const cell_result *> by;
+    size_t passed = 0, gave_up = 0, bad = 0, false_successes = 0, lost = 0;
+    for (const cell_result &r : results()) {
+        if (std::find(ops.begin(), ops.end(), r.operation) == ops.end())
+            ops.push_back(r.operation);
+        if (std::find(fls.begin(), fls.end(), r.fault) == fls.end())
+            fls.push_back(r.fault);
+        by[{r.operation, r.fault}] = &r;
+        passed += !is_bad(r.v) && r.v != verdict::gave_up;
+        gave_up += r.v == verdict::gave_up;
+        bad += is_bad(r.v);
+        false_successes += r.v == verdict::false_success;
+        lost += r.v == verdict::data_lost;
+    }
+    std::ostringstream t;
+    t << "# Fault matrix\n\n"
+      << "Cells: " << results().size() << ", passed: " << passed << ", gave up on a transient "
+      << "fault: " << gave_up << ", bad: " << bad << " (false successes: " << false_successes
+      << ", data lost: " << lost << ").\n\n| operation |";
+    for (const std::string &f : fls)
+        t << " " << f << " |";
+    t << "\n|---|";
+    for (size_t i = 0; i < fls.size(); i++)
+        t << "---|";
+    t << "\n";
+    for (const std::string &o : ops) {
+        t << "| " << o << " |";
+        for (const std::string &f : fls) {
+            auto it = by.find({o, f});
+            t << " " << (it == by.end() ? "" : verdict_name(it->second->v)) << " |";
+        }
+        t << "\n";
+    }
+    t << "\nFailures and their first line:\n\n";
+    for (const cell_result &r : results())
+        if (r.v != verdict::ok_success)
+            t << "- " << r.operation << " / " << r.fault << ": " << verdict_name(r.v) << " ("
+              << static_cast<int>(r.seconds * 10) / 10.0 << " s) " << escape_cell(r.message)
+              << "\n";
+    const char *dir = getenv("OSTREL_TEST_BINARY_DIR");
+    std::string path = std::string(dir ? dir : ".") + "/fault-matrix.md";
+    std::ofstream(path) << t.str();
+    printf("%s\nwritten to %s\n", t.str().c_str(), path.c_str());
+}
+
+struct table_writer : ::testing::Environment {
+    void TearDown() override { write_table(); }
+};
+const auto *const registered = ::testing::AddGlobalTestEnvironment(new table_writer);
+
+std::string first_line(const std::string &text)
+{
+    return text.substr(0, text.find('\n'));
+}
+
+class fault_matrix : public ::testing::Test
+{
+  protected:
+    static void SetUpTestSuite()
+    {
+        emu_ = new ostrel_test::emulator(ostrel_test::emulator_from_env());
+        proxy_ = new ostrel_test::fault_proxy(*emu_);
+    }
+    static void TearDownTestSuite()
+    {
+        delete proxy_;
+        delete emu_;
+    }
+
+    std::string config_for(const ostrel_test::emulator &at)
+    {
+        std::string path = files_.path("config-" + std::to_string(at.port) + ".json");
+        scratch::write(path, "{\"account\":\"" + at.account_text + "\",\"ca_file\":\"" +
+                                 emu_->ca_file +
+                                 "\",\"retry_max_delay_ms\":200,\"stall_timeout_s\":2}");
+        return path;
+    }
+
+    void run_cell(const operation &op, const fault &f)
+    {
+        direct seed(*emu_);
+        cell_data c;
+        c.container = ostrel_test::unique_name("fm");
+        c.data = random_bytes(op.size);
+        c.local = files_.path(c.container);
+        op.prepare(seed, c);
+
+        std::vector<std::string> args;
+        if (f.unreachable) {
+            ostrel_test::emulator nowhere = *emu_;
+            nowhere.port = 9;
+            nowhere.account_text = nowhere.account + ":127.0.0.1:9/" + nowhere.account;
+            args = {"--config", config_for(nowhere)};
+        } else {
+            args = {"--config", config_for(proxy_->endpoint())};
+        }
+        if (f.expiring_token) {
+            args.insert(args.end(), {"--token-command",
+                                     "node '" + std::string(getenv("OSTREL_TEST_SUPPORT_DIR")) +
+                                         "/mint-creds' --lifetime 2"});
+        } else {
+            std::string creds = files_.path("creds.json");
+            scratch::write(creds, ostrel_test::mint_creds(36000));
+            args.insert(args.end(), {"--creds", creds});
+        }
+        args.insert(args.end(), op.extra_args.begin(), op.extra_args.end());
+        std::vector<std::string> command = op.args(c);
+        args.insert(args.end(), command.begin(), command.end());
+
+        aim a{op.target.method, "^/" + emu_->account + "/" + c.container + op.target.path};
+        if (f.rules)
+            for (const std::string &r : f.rules(a))
+                proxy_->add_rule(r);
+        run_result r = run_program(args, 90);
+        proxy_->clear_rules();
+
+        bool done = r.status == 0 && op.done(seed, c, r);
+        bool intact = r.status == 0 || op.intact(seed, c);
+        verdict v = judge(r, done, intact, f.transient);
+        results().push_back(
+            {op.name, f.name, v, r.seconds, first_line(r.err.empty() ? r.out : r.err)});
+        EXPECT_FALSE(is_bad(v)) << op.name << " / " << f.name << ": " << verdict_name(v)
+                                << "\nstdout: " << r.out << "\nstderr: " << r.err;
+    }
+
+    static ostrel_test::emulator *emu_;
+    static ostrel_test::fault_proxy *proxy_;
+    scratch files_;
+};
+
+ostrel_test::emulator *fault_matrix::emu_;
+ostrel_test::fault_proxy *fault_matrix::proxy_;
+
+TEST_F(fault_matrix, PathOperations)
+{
+    for (const operation &op : path_operations())
+        for (const fault &f : faults())
+            run_cell(op, f);
+}
+
+} // namespace
+} // namespace ostrel_faults
