@@ -38,8 +38,8 @@ static ostrel_gfs_storage_iface_t ostrel_l_azure_dsi_iface = {
     ostrel_i_azure_start,                                /* session start */
     ostrel_i_azure_destroy,                              /* session end */
     NULL,                                                /* list: served by stat */
-    NULL,                                                /* send */
-    NULL,                                                /* recv */
+    ostrel_i_azure_send,                                 /* send */
+    ostrel_i_azure_recv,                                 /* recv */
     NULL,                                                /* trev */
     NULL,                                                /* active */
     NULL,                                                /* passive */

@@ -363,6 +363,115 @@ void ostrel_i_azure_stat_container(ostrel_i_azure_stat_request_t *request);
 void ostrel_i_azure_stat_blob(ostrel_i_azure_stat_request_t *request);
 void ostrel_i_azure_stat_list_blobs(ostrel_i_azure_stat_request_t *request);
 
+/* ---- transfers ------------------------------------------------------------ */
+
+void ostrel_i_azure_send(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *transfer_info,
+                         void *user_arg);
+void ostrel_i_azure_recv(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *transfer_info,
+                         void *user_arg);
+
+/* A header and its data area in one allocation. */
+typedef struct ostrel_i_azure_buffer_s {
+    uint64_t size;        /* capacity of the data area */
+    uint64_t buffer_used; /* valid bytes at its start */
+    int64_t offset;       /* file offset of the first valid byte; -1: none placed */
+    struct ostrel_i_azure_buffer_s *next;
+} ostrel_i_azure_buffer_t;
+
+#define ostrel_i_azure_buffer_data(buffer) ((unsigned char *)((buffer) + 1))
+
+/* One download or upload. Allocated by the entry, owned and freed by the
+ * worker; every field below mutex is guarded by it, and host callbacks reach
+ * the record only while a read or write of it is outstanding. */
+typedef struct ostrel_i_azure_transfer_state_s {
+    ostrel_i_azure_handle_t *az_handle;
+    ostrel_gfs_transfer_info_t *transfer_info;
+    AZ_status status; /* of the current try */
+    int32_t tries;
+    ostrel_result_t try_result; /* failure of the current try; a retry drops it */
+    /* download: file offset of the next byte placed in a buffer;
+     * upload: file offset of the next byte handed to storage */
+    uint64_t offset;
+    bool eof;             /* upload: no more data will come */
+    int64_t range_offset; /* download: the range being fetched */
+    int64_t range_length; /* -1: to the end of the blob */
+    ostrel_i_azure_buffer_t *registered;
+    ostrel_i_azure_buffer_t *pending;
+    ostrel_i_azure_buffer_t **pending_tail;
+    ostrel_i_azure_buffer_t *current;
+    ostrel_i_azure_buffer_t *free_buffers;
+    ostrel_gfs_operation_t op;
+    ostrel_i_azure_container_context_t context;
+    char *container;
+    char *key;
+    /* first failure of the transfer; no retry clears it, and once set no
+     * more data moves */
+    ostrel_result_t result;
+    ostrel_mutex_t mutex;
+    ostrel_cond_t cond;
+    bool md5_active;
+    struct ostrel_i_az_checksum_s *checksum;
+    char *path;           /* split in place */
+    const char *pathname; /* as the host gave it, for errors */
+} ostrel_i_azure_transfer_state_t;
+
+/* Buffers on list, 0 for NULL. */
+int32_t ostrel_i_azure_buffer_count(const ostrel_i_azure_buffer_t *list);
+/* Empties buffer and pushes it on the free list. Mutex held. */
+void ostrel_i_azure_buffer_release(ostrel_i_azure_transfer_state_t *transfer_state,
+                                   ostrel_i_azure_buffer_t *az_buffer);
+/* current, else a free buffer, else a new one of at least the host's block
+ * size; left in current. NULL when out of memory. Mutex held. */
+ostrel_i_azure_buffer_t *ostrel_i_azure_buffer_get(ostrel_i_azure_transfer_state_t *transfer_state,
+                                                   uint64_t requested_size);
+/* Appends buffer to pending, or unlinks pending's head. Mutex held. */
+void ostrel_i_azure_buffer_append(ostrel_i_azure_transfer_state_t *transfer_state,
+                                  ostrel_i_azure_buffer_t *buffer);
+ostrel_i_azure_buffer_t *
+ostrel_i_azure_buffer_shift(ostrel_i_azure_transfer_state_t *transfer_state);
+/* Unlinks the buffer whose data area is data from *list; NULL when absent. */
+ostrel_i_azure_buffer_t *ostrel_i_azure_buffer_unlink(ostrel_i_azure_buffer_t **list,
+                                                      const unsigned char *data);
+
+/* The entry's share of a transfer: the record, the path checks (553 for a
+ * bad name, 550 when the path names no blob) and the container gate. On
+ * failure *transfer_state is NULL and the result is put. */
+ostrel_result_t ostrel_i_azure_transfer_create(ostrel_gfs_operation_t op,
+                                               ostrel_gfs_transfer_info_t *transfer_info,
+                                               ostrel_i_azure_handle_t *az_handle,
+                                               ostrel_i_azure_transfer_state_t **transfer_state);
+/* Frees the record, its buffers and its digest (NULL allowed). */
+void ostrel_i_azure_transfer_free(ostrel_i_azure_transfer_state_t *transfer_state);
+/* Finishes the transfer with its result, unlocks and frees it. */
+void ostrel_i_azure_transfer_finish(ostrel_i_azure_transfer_state_t *transfer_state,
+                                    const char *func);
+/* Records the first failure of the transfer; a later one is dropped. */
+void ostrel_i_azure_transfer_fail(ostrel_i_azure_transfer_state_t *transfer_state,
+                                  ostrel_result_t result);
+/* The storage call of a transfer under the retry rule, logged as from func;
+ * call receives arg. Mutex held. */
+void ostrel_i_azure_transfer_call(ostrel_i_azure_transfer_state_t *transfer_state, const char *func,
+                                  const char *call_name, void (*call)(void *), void *arg);
+/* Completion of a transfer's storage call: the completion rule on the
+ * try's fields. */
+void ostrel_i_azure_transfer_done(AZ_status status, AZ_error_details *details, void *arg);
+
+/* Upload: starts the worker; 0, or the result the operation was already
+ * finished with. */
+ostrel_result_t ostrel_i_azure_recv_single(ostrel_gfs_operation_t op,
+                                           ostrel_gfs_transfer_info_t *transfer_info,
+                                           ostrel_i_azure_handle_t *az_handle);
+/* The upload's data stream, mutex held. Registration tops reads up to the
+ * host's concurrency; 0 or the failure, not recorded. */
+ostrel_result_t ostrel_i_azure_recv_register_reads(ostrel_i_azure_transfer_state_t *transfer_state);
+bool ostrel_i_azure_recv_is_transfer_offset_ready(const ostrel_i_azure_transfer_state_t *state);
+bool ostrel_i_azure_recv_is_reading_complete(const ostrel_i_azure_transfer_state_t *state);
+/* Waits until every read has come back (registering what the end of data
+ * still needs); the transfer's result then tells whether the data is whole. */
+void ostrel_i_azure_recv_wait_complete(ostrel_i_azure_transfer_state_t *transfer_state);
+/* The data callback of the upload's AZ_put_blob. */
+int32_t ostrel_i_azure_recv_single_data(int32_t max, unsigned char *buffer, void *arg);
+
 /* ---- MIME types ----------------------------------------------------------- */
 
 ostrel_result_t ostrel_i_azure_mime_types_parse(const char *path);

@@ -2,6 +2,7 @@
  * arguments; and the help texts, made from the same tables. */
 #include "tools/cli.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -31,6 +32,7 @@ class cursor
   public:
     cursor(int argc, char **argv) : args(argv + 1, argv + argc) {}
     bool done() const { return pos >= args.size(); }
+    std::vector<std::string> taken() const { return {args.begin(), args.begin() + (long)pos}; }
     const std::string &peek() const { return args[pos]; }
     std::string next() { return args[pos++]; }
 
@@ -131,19 +133,32 @@ std::vector<std::string> parse_command(cursor &args, const command_spec &command
     return positional;
 }
 
-void take_path(const command_spec &command, std::vector<std::string> positional, request &req)
+/* Operands by the words of the table's argument text: PATH and REMOTE are
+ * storage paths, anything else (LOCAL, FILE) is local. */
+void take_operands(const command_spec &command, std::vector<std::string> positional, request &req)
 {
-    std::string arguments = command.arguments;
-    if (arguments.empty()) {
-        if (!positional.empty())
-            throw usage_error(req.command + " takes no arguments");
-        return;
+    std::vector<std::string> words;
+    for (const char *p = command.arguments; *p != '\0';) {
+        const char *end = strchr(p, ' ');
+        size_t len = end != nullptr ? (size_t)(end - p) : strlen(p);
+        words.emplace_back(p, len);
+        p += len + (end != nullptr ? 1 : 0);
     }
-    if (arguments == "[PATH]" && positional.empty())
+    if (words.empty() && !positional.empty())
+        throw usage_error(req.command + " takes no arguments");
+    if (words.size() == 1 && words[0] == "[PATH]" && positional.empty())
         positional.push_back("/");
-    if (positional.size() != 1)
-        throw usage_error(req.command + " needs exactly one PATH");
-    req.path = absolute(positional[0]);
+    if (positional.size() != words.size()) {
+        std::string wanted = command.arguments;
+        throw usage_error(req.command + " needs " + (words.size() == 1 ? "exactly one " : "") +
+                          (wanted[0] == '[' ? wanted.substr(1, wanted.size() - 2) : wanted));
+    }
+    for (size_t i = 0; i < words.size(); i++) {
+        if (words[i] == "PATH" || words[i] == "[PATH]" || words[i] == "REMOTE")
+            req.path = absolute(positional[i]);
+        else
+            req.local = positional[i];
+    }
 }
 
 std::string synopsis(const command_spec &command)
@@ -208,6 +223,59 @@ int64_t parse_whole_number(const std::string &text, const char *option, int64_t 
     return value;
 }
 
+int64_t parse_byte_count(const std::string &text, const char *option, int64_t minimum,
+                         int64_t maximum)
+{
+    std::string digits = text;
+    int shift = 0;
+    if (!digits.empty()) {
+        switch (digits.back()) {
+        case 'K':
+        case 'k':
+            shift = 10;
+            break;
+        case 'M':
+        case 'm':
+            shift = 20;
+            break;
+        case 'G':
+        case 'g':
+            shift = 30;
+            break;
+        }
+        if (shift != 0)
+            digits.pop_back();
+    }
+    errno = 0;
+    char *end = nullptr;
+    long long value = strtoll(digits.c_str(), &end, 10);
+    bool fits = errno == 0 && value >= 0 && value <= (INT64_MAX >> shift);
+    if (digits.empty() || !isdigit((unsigned char)digits[0]) || *end != '\0' || !fits ||
+        (value << shift) < minimum || (value << shift) > maximum) {
+        throw usage_error(std::string(option) + " needs a byte count from " +
+                          std::to_string(minimum) + " to " + std::to_string(maximum) +
+                          " (K, M and G allowed), not \"" + escape_name(text) + "\"");
+    }
+    return (int64_t)(value << shift);
+}
+
+request parse_batch_line(const request &outer, const std::vector<std::string> &words)
+{
+    if (words.empty() || looks_like_option(words[0]))
+        throw usage_error("a batch line starts with a command; options of the whole run go "
+                          "before batch");
+    if (words[0] == "batch")
+        throw usage_error("batch cannot run inside a batch");
+    std::vector<std::string> args = {program_name};
+    args.insert(args.end(), outer.global_args.begin(), outer.global_args.end());
+    args.insert(args.end(), words.begin(), words.end());
+    std::vector<char *> argv;
+    for (std::string &arg : args)
+        argv.push_back(&arg[0]);
+    request req = parse_arguments((int)argv.size(), argv.data());
+    return req;
+}
+
 const std::vector<option_spec> &global_options()
 {
     static const std::vector<option_spec> options = {
@@ -238,6 +306,21 @@ const std::vector<option_spec> &global_options()
          }},
         {"--json", nullptr, "JSON output (stat, ls and check)",
          [](request &req, const std::string &) { req.json = true; }},
+        {"--streams", "N", "parallel streams of a transfer, 1 to 64 (default 4)",
+         [](request &req, const std::string &value) {
+             req.streams = (int)parse_whole_number(value, "--streams", 1, ostrel_host::max_streams);
+         }},
+        {"--block-size", "BYTES",
+         "block of a transfer stream; K and M multiply by 1024 and 1024^2 (default 1M, at most "
+         "64M)",
+         [](request &req, const std::string &value) {
+             req.block_size = (size_t)parse_byte_count(value, "--block-size", 1,
+                                                       (int64_t)ostrel_host::max_block_size);
+         }},
+        {"--quiet", nullptr, "no progress line",
+         [](request &req, const std::string &) { req.quiet = true; }},
+        {"--verbose", nullptr, "a summary line (bytes, seconds, MB/s) after each transfer",
+         [](request &req, const std::string &) { req.verbose = true; }},
         help_option,
     };
     return options;
@@ -248,6 +331,7 @@ request parse_arguments(int argc, char **argv)
     request req;
     cursor args(argc, argv);
     parse_global(args, req);
+    req.global_args = args.taken();
     if (args.done()) {
         if (req.help)
             return req;
@@ -266,9 +350,13 @@ request parse_arguments(int argc, char **argv)
     std::vector<std::string> positional = parse_command(args, *command, req);
     if (req.help)
         return req;
-    take_path(*command, positional, req);
+    take_operands(*command, positional, req);
     if (!req.creds_file.empty() && !req.token_command.empty())
         throw usage_error("--creds and --token-command exclude each other");
+    if (req.quiet && req.verbose)
+        throw usage_error("--quiet and --verbose exclude each other");
+    if (command->check != nullptr)
+        command->check(req);
     return req;
 }
 

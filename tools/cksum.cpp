@@ -9,8 +9,8 @@ namespace ostrel_cli
 int run_cksum(const request &req, ostrel_host::session &session, documents &)
 {
     ostrel_gfs_command_info_t info = command_info(OSTREL_GFS_CMD_CKSM, req);
-    info.cksm_offset = req.cksm_offset;
-    info.cksm_length = req.cksm_length;
+    info.cksm_offset = req.offset;
+    info.cksm_length = req.length;
     info.cksm_alg = const_cast<char *>("md5");
     bool show_progress = isatty(STDERR_FILENO) != 0;
     bool progress_shown = false;

@@ -65,6 +65,11 @@ std::atomic<int> stop_signal{0};
 void die_of(int sig)
 {
     signal(sig, SIG_DFL);
+    /* the signal watcher's thread has it blocked */
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
     raise(sig);
 }
 
@@ -114,7 +119,12 @@ class token_process
         sigaddset(&defaults, SIGPIPE);
         posix_spawnattr_setsigdefault(&attr, &defaults);
         posix_spawnattr_setpgroup(&attr, 0);
-        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+        /* our threads block the stop signals for the watcher; the command must not */
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attr, &none);
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                            POSIX_SPAWN_SETSIGMASK);
         char *argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
                         const_cast<char *>(command.c_str()), nullptr};
         starting++;
@@ -185,6 +195,11 @@ void check_exit(int status)
 }
 
 } // namespace
+
+void stop_token_commands(int sig)
+{
+    stop_running_groups(sig);
+}
 
 std::string read_document_file(const std::string &path)
 {

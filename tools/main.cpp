@@ -38,6 +38,8 @@ static int ostrel_l_main(const request &req, const command_spec &command)
         options.documents = [&docs](const std::string &key) { return docs.get(key); };
         /* progress is only worth asking for when someone watches stderr */
         options.update_interval = req.update_interval.value_or(isatty(STDERR_FILENO) ? 2 : 0);
+        options.streams = req.streams;
+        options.block_size = req.block_size;
         int status;
         {
             ostrel_host::session session(dsi, std::move(options));
@@ -60,6 +62,7 @@ static int ostrel_l_main(const request &req, const command_spec &command)
 
 int main(int argc, char **argv)
 {
+    interrupt_watch_start();
     request req;
     try {
         req = parse_arguments(argc, argv);

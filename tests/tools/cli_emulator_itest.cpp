@@ -1,5 +1,5 @@
 // ostrel-azure against a fresh blob emulator: what a user sees for check,
-// listings and directory commands, odd names, and token renewal.
+// listings and directory commands, odd names, token renewal, and transfers.
 #include "tests/az/itest_support.h"
 #include "tests/tools/cli_runner.h"
 #include "test_support.h"
@@ -8,6 +8,8 @@
 
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <utime.h>
 
 namespace
 {
@@ -169,6 +171,232 @@ TEST_F(cli_emulator, ExpiredTokenOfTheAzureToolIsRenewedThroughTheCommand)
     std::ifstream in(count.path());
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_GE(lines(text).size(), 2u) << "the token command ran only once";
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void spit(const std::string &path, const std::string &content)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+bool exists(const std::string &path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+// Bytes that differ at every offset a slip could confuse.
+std::string pattern(size_t size)
+{
+    std::string data(size, '\0');
+    uint32_t x = 12345;
+    for (char &c : data) {
+        x = x * 1103515245 + 12345;
+        c = (char)(x >> 16);
+    }
+    return data;
+}
+
+struct cli_transfers : cli_emulator {
+    std::string container = ostrel_test::unique_name("xfer");
+    std::string root = "/" + container + "/";
+    std::string dir;
+    // not a multiple of the 256 KiB blocks used below
+    std::string data = pattern((3u << 20) + 17);
+
+    void SetUp() override
+    {
+        az_itest::create_container(seed.get(), container);
+        char path[] = "/tmp/ostrel-cli-xfer-XXXXXX";
+        ASSERT_NE(mkdtemp(path), nullptr);
+        dir = path;
+    }
+    void TearDown() override { EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0); }
+    std::string local(const std::string &name) { return dir + "/" + name; }
+    std::string blob(const std::string &key)
+    {
+        return az_itest::get_blob(seed.get(), container, key).data;
+    }
+    std::optional<std::string> modtime(const std::string &key)
+    {
+        for (const auto &pair : az_itest::head_entry(seed.get(), container, key).metadata) {
+            if (pair.first == "ostrel_modtime")
+                return pair.second;
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_F(cli_transfers, PutAndGetKeepDataAndTime)
+{
+    spit(local("up.bin"), data);
+    struct utimbuf times = {1600000000, 1600000000};
+    ASSERT_EQ(utime(local("up.bin").c_str(), &times), 0);
+    auto r = cli({"--streams", "3", "--block-size", "256K", "put", local("up.bin"), root});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(blob("up.bin") == data);
+    EXPECT_EQ(modtime("up.bin"), "1600000000");
+    EXPECT_EQ(cli({"put", "--no-mtime", local("up.bin"), root + "none"}).status, 0);
+    EXPECT_EQ(modtime("none"), std::nullopt);
+    EXPECT_EQ(cli({"put", "--mtime", "1234", local("up.bin"), root + "set"}).status, 0);
+    EXPECT_EQ(modtime("set"), "1234");
+
+    spit(local("down.bin"), "an older file that is replaced");
+    r = cli({"--block-size", "256K", "get", root + "up.bin", local("down.bin")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(slurp(local("down.bin")) == data);
+    struct stat info;
+    ASSERT_EQ(stat(local("down.bin").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mtime, 1600000000);
+    EXPECT_FALSE(exists(local("down.bin.part")));
+    ASSERT_EQ(cli({"get", root + "up.bin", dir}).status, 0); // a directory takes the blob's name
+    EXPECT_TRUE(slurp(local("up.bin")) == data);
+
+    const int64_t size = (int64_t)data.size();
+    struct row {
+        int64_t offset, length;
+        std::string expected;
+    } rows[] = {
+        {100, 50, data.substr(100, 50)},
+        {size - 1, -1, data.substr(data.size() - 1)},
+        {size, -1, ""},
+        {size - 10, 100, data.substr(data.size() - 10)},
+        {(1 << 18) - 1, (1 << 18) + 2, data.substr((1 << 18) - 1, (1 << 18) + 2)},
+    };
+    for (const row &w : rows) {
+        std::vector<std::string> range = {"--block-size",
+                                          "256K",
+                                          "get",
+                                          "--offset",
+                                          std::to_string(w.offset),
+                                          "--length",
+                                          std::to_string(w.length),
+                                          root + "up.bin"};
+        std::vector<std::string> to_file = range;
+        to_file.push_back(local("range"));
+        r = cli(to_file);
+        EXPECT_EQ(r.status, 0) << w.offset << r.err;
+        EXPECT_TRUE(slurp(local("range")) == w.expected) << w.offset << " " << w.length;
+        range.push_back("-");
+        r = cli(range);
+        EXPECT_EQ(r.status, 0) << w.offset << r.err;
+        EXPECT_TRUE(r.out == w.expected) << w.offset << " " << w.length << " to stdout";
+    }
+    r = cli({"get", "--offset", std::to_string(size + 1), root + "up.bin", local("beyond")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("beyond the end"), std::string::npos) << r.err;
+}
+
+TEST_F(cli_transfers, StandardInputMustHaveTheAnnouncedSize)
+{
+    spit(local("in"), data);
+    ostrel_cli_test::env_changes none;
+    auto put_stdin = [&](const std::string &size, const std::string &key) {
+        std::vector<std::string> args = {"--config", config.path(), "--creds", creds_file.path(),
+                                         "put",      "--size",      size,      "-",
+                                         root + key};
+        return run_cli(args, none, local("in"));
+    };
+    EXPECT_EQ(put_stdin(std::to_string(data.size()), "exact").status, 0);
+    EXPECT_TRUE(blob("exact") == data);
+    for (size_t size : {data.size() - 1, data.size() + 1}) {
+        auto r = put_stdin(std::to_string(size), "wrong");
+        EXPECT_EQ(r.status, 1) << size;
+        EXPECT_NE(r.err.find("bytes announced"), std::string::npos) << r.err;
+        EXPECT_NE(az_itest::head_blob(seed.get(), container, "wrong").status, AZ_OK) << size;
+    }
+    EXPECT_EQ(cli({"put", "-", root + "nosize"}).status, 2);
+    auto r = cli({"put", dir, root + "d"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("is a directory"), std::string::npos) << r.err;
+}
+
+TEST_F(cli_transfers, BatchRunsInOneSessionAndStopsAtTheFirstFailure)
+{
+    spit(local("my file"), data);
+    const std::string remote = "'" + root + "with space'";
+    spit(local("batch"), "# upload, then its checksum from what the upload saw\n"
+                         "put \"" +
+                             local("my file") + "\" " + remote +
+                             "\n\n"
+                             "cksum " +
+                             remote +
+                             "\n"
+                             "get " +
+                             remote + " " + local("back") +
+                             "\n"
+                             "stat --nope /x\n"
+                             "ls " +
+                             root + "\n");
+    auto r = cli({"--debug", "INFO", "batch", local("batch")});
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(r.out, "7934c6891a24db4966537637e7947f1b\n");
+    EXPECT_TRUE(slurp(local("back")) == data);
+    // the get reads the blob once; the checksum never did
+    size_t reads = 0;
+    for (size_t at = r.err.find("AZ_get_blob"); at != std::string::npos;
+         at = r.err.find("AZ_get_blob", at + 1))
+        reads++;
+    EXPECT_EQ(reads, 1u) << r.err;
+    EXPECT_NE(r.err.find("line 6: unknown option --nope"), std::string::npos) << r.err;
+
+    // from standard input, going on after failures; an endless line is cut
+    spit(local("batch"),
+         "rm " + root + "missing\nls " + std::string(70000, 'x') + "\nls " + root + "\n");
+    r = run_cli(
+        {"--config", config.path(), "--creds", creds_file.path(), "batch", "--keep-going", "-"}, {},
+        local("batch"));
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_TRUE(has_line(r.out, "with space")) << r.out;
+    EXPECT_NE(r.err.find("standard input line 2: longer than 65536 bytes"), std::string::npos)
+        << r.err;
+}
+
+// A download cut by the network leaves LOCAL alone and a .part of whole
+// bytes only, which --continue completes.
+TEST_F(cli_transfers, CutDownloadKeepsItsWholeBytesAndResumes)
+{
+    az_itest::put_text(seed.get(), container, "cut.bin", data);
+    ostrel_test::fault_proxy proxy(emu);
+    temp_file proxied(config_text(proxy.endpoint().account_text, emu.ca_file));
+    auto via_proxy = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), {"--config", proxied.path(), "--creds", creds_file.path(),
+                                   "--block-size", "64K"});
+        return run_cli(args);
+    };
+    proxy.add_rule(R"({"method": "GET", "path": "cut.bin", "times": 1, "cut_after": 1000000})");
+    proxy.add_rule(R"({"method": "GET", "path": "cut.bin", "respond": {"status": 403}})");
+    spit(local("cut.bin"), "old");
+    auto r = via_proxy({"get", root + "cut.bin", local("cut.bin")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(slurp(local("cut.bin")), "old");
+    std::string part = slurp(local("cut.bin.part"));
+    EXPECT_LT(part.size(), data.size());
+    EXPECT_TRUE(data.compare(0, part.size(), part) == 0) << "the .part holds a hole";
+    EXPECT_NE(r.err.find("get --continue resumes"), std::string::npos) << r.err;
+
+    proxy.clear_rules();
+    r = via_proxy({"get", "--continue", root + "cut.bin", local("cut.bin")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(slurp(local("cut.bin")) == data);
+    EXPECT_FALSE(exists(local("cut.bin.part")));
+
+    // a resume at the very end is a success without data; past it, an error
+    spit(local("end.part"), data);
+    EXPECT_EQ(cli({"get", "--continue", root + "cut.bin", local("end")}).status, 0);
+    EXPECT_TRUE(slurp(local("end")) == data);
+    spit(local("over.part"), data + "x");
+    r = cli({"get", "--continue", root + "cut.bin", local("over")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("more than the"), std::string::npos) << r.err;
+    r = cli({"get", root + "cut.bin", local("no/such/dir")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
 }
 
 } // namespace

@@ -40,7 +40,8 @@ temp_file::~temp_file()
     unlink(path_.c_str());
 }
 
-run_result run_cli(const std::vector<std::string> &args, const env_changes &env)
+run_result run_cli(const std::vector<std::string> &args, const env_changes &env,
+                   const std::string &input)
 {
     temp_file out(""), err("");
     pid_t pid = fork();
@@ -49,7 +50,7 @@ run_result run_cli(const std::vector<std::string> &args, const env_changes &env)
     if (pid == 0) {
         int o = open(out.path().c_str(), O_WRONLY | O_TRUNC);
         int e = open(err.path().c_str(), O_WRONLY | O_TRUNC);
-        int in = open("/dev/null", O_RDONLY);
+        int in = open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY);
         if (o < 0 || e < 0 || in < 0)
             _exit(127);
         dup2(in, 0);

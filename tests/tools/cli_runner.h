@@ -19,7 +19,9 @@ struct run_result {
 // Environment changes for the run: a value sets the variable, nullopt unsets it.
 using env_changes = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
-run_result run_cli(const std::vector<std::string> &args, const env_changes &env = {});
+// Standard input is /dev/null, or the file input names.
+run_result run_cli(const std::vector<std::string> &args, const env_changes &env = {},
+                   const std::string &input = "");
 
 // A file that is removed with the object.
 class temp_file

@@ -9,7 +9,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
 
 namespace
 {
@@ -33,12 +38,48 @@ request parse(const std::string &line)
 
 TEST(Arguments, UsageErrors)
 {
-    for (const char *line :
-         {"", "frobnicate", "stat", "stat /a /b", "--nope stat /x", "--config",
-          "--update-interval -1 ls", "--update-interval 4294967297 ls", "--token-timeout 0 ls",
-          "--token-timeout soon ls", "--creds a --token-command b check", "mkdir --json /x",
-          "cksum --offset -1 /x", "cksum --length -2 /x", "cksum --offset 12k /x", "check extra",
-          "ls -x", "help nosuch"})
+    for (const char *line : {"",
+                             "frobnicate",
+                             "stat",
+                             "stat /a /b",
+                             "--nope stat /x",
+                             "--config",
+                             "--update-interval -1 ls",
+                             "--update-interval 4294967297 ls",
+                             "--token-timeout 0 ls",
+                             "--token-timeout soon ls",
+                             "--creds a --token-command b check",
+                             "mkdir --json /x",
+                             "cksum --offset -1 /x",
+                             "cksum --length -2 /x",
+                             "cksum --offset 12k /x",
+                             "check extra",
+                             "ls -x",
+                             "help nosuch",
+                             "--streams 0 ls",
+                             "--streams 65 ls",
+                             "--block-size 0 ls",
+                             "--block-size 65537K ls",
+                             "--block-size 1G ls",
+                             "--block-size 1.5M ls",
+                             "--block-size -1K ls",
+                             "--block-size K ls",
+                             "--block-size 99999999999999999G ls",
+                             "--block-size 1T ls",
+                             "--quiet --verbose ls",
+                             "get /c/x",
+                             "get --continue /c/x -",
+                             "get --offset 9223372036854775807 --length 1 /c/x f",
+                             "get --length -2 /c/x f",
+                             "put - /c/x",
+                             "put --size 5 f /c/x",
+                             "put --mtime 1 --no-mtime f /c/x",
+                             "put --size 5 - /c/",
+                             "put --mtime -1 f /c/x",
+                             "put --size -1 - /c/x",
+                             "batch",
+                             "batch a b",
+                             "batch --keep-going"})
         EXPECT_THROW(parse(line), usage_error) << line;
 }
 
@@ -55,14 +96,92 @@ TEST(Arguments, GlobalAndCommandOptions)
     req = parse("--token-command get --token-timeout 5 cksum --offset 5 --length=10 /c/b");
     EXPECT_EQ(req.token_command, "get");
     EXPECT_EQ(req.token_timeout, 5);
-    EXPECT_EQ(req.cksm_offset, 5);
-    EXPECT_EQ(req.cksm_length, 10);
+    EXPECT_EQ(req.offset, 5);
+    EXPECT_EQ(req.length, 10);
+
+    req = parse("--streams 64 --block-size 64M --verbose get --offset 5 --length=10 --continue "
+                "c/b local");
+    EXPECT_EQ(req.streams, 64);
+    EXPECT_EQ(req.block_size, 64u << 20);
+    EXPECT_TRUE(req.verbose && req.resume);
+    EXPECT_EQ(req.offset + req.length, 15);
+    EXPECT_EQ(req.path + " " + req.local, "/c/b local");
+    EXPECT_EQ(req.global_args,
+              (std::vector<std::string>{"--streams", "64", "--block-size", "64M", "--verbose"}));
+    EXPECT_EQ(parse("--block-size 4k ls").block_size, 4096u);
+    EXPECT_EQ(parse("--block-size=1 ls").block_size, 1u);
+    EXPECT_EQ(parse("--block-size 65536K ls").block_size, 64u << 20);
+    req = parse("put --mtime 0 --size 1K - /c/x");
+    EXPECT_EQ(req.mtime, 0);
+    EXPECT_EQ(req.size, 1024);
+    EXPECT_EQ(req.local + req.path, "-/c/x");
+    req = parse("ls");
+    EXPECT_EQ(req.streams, 4);
+    EXPECT_EQ(req.block_size, 1u << 20);
+    EXPECT_EQ(parse("batch --keep-going -").keep_going, true);
+
+    // a batch line runs under the run's own options, and may not change them
+    request outer = parse("--json --streams 2 batch -");
+    req = parse_batch_line(outer, {"stat", "/a b"});
+    EXPECT_TRUE(req.json);
+    EXPECT_EQ(req.streams, 2);
+    EXPECT_EQ(req.path, "/a b");
+    for (const std::vector<std::string> &words :
+         {std::vector<std::string>{"--streams", "3", "ls"}, {"batch", "x"}, {"ls", "-q"}})
+        EXPECT_THROW(parse_batch_line(outer, words), usage_error) << words[0];
 
     EXPECT_EQ(parse("ls").path, "/");
     EXPECT_EQ(parse("rm -- -odd").path, "/-odd");
     req = parse("stat --help");
     EXPECT_TRUE(req.help && req.command == "stat");
     EXPECT_EQ(parse("help cksum").command, "cksum");
+}
+
+TEST(Batch, LinesSplitLikeAShell)
+{
+    struct row {
+        std::string line;
+        std::vector<std::string> words;
+    } rows[] = {
+        {"put \"my file.txt\" /c/my\\ file.txt  # comment",
+         {"put", "my file.txt", "/c/my file.txt"}},
+        {"  # only a comment", {}},
+        {"", {}},
+        {"get 'a \"b\" \\' c", {"get", "a \"b\" \\", "c"}},
+        {"a\"b c\"d\te", {"ab cd", "e"}},
+        {"\"say \\\"hi\\\" \\\\ \\n\"", {"say \"hi\" \\ \\n"}},
+        {"a#b '' \"\"", {"a#b", "", ""}},
+        {"rm /c/x\r", {"rm", "/c/x"}},
+    };
+    for (const row &r : rows) {
+        std::vector<std::string> words = {"stale"};
+        EXPECT_EQ(split_batch_line(r.line, words), "") << r.line;
+        EXPECT_EQ(words, r.words) << r.line;
+    }
+    std::vector<std::string> words;
+    for (const char *bad : {"get 'open", "get \"open\\\"", "trail\\"})
+        EXPECT_NE(split_batch_line(bad, words), "") << bad;
+}
+
+TEST(Progress, LinesAndSummaries)
+{
+    struct row {
+        uint64_t done;
+        int64_t total;
+        double seconds;
+        std::string text;
+    } rows[] = {
+        {0, 100, 0, "0 B / 100 B  0.0 MB/s"},
+        {1023, -1, 1, "1023 B  0.0 MB/s"},
+        {1024, 2048, 0.001024, "1.0 KiB / 2.0 KiB  1.0 MB/s  0:00 left"},
+        {1048576, 10485760, 1.048576, "1.0 MiB / 10.0 MiB  1.0 MB/s  0:09 left"},
+        {1000000, 3602000000, 1, "976.6 KiB / 3.4 GiB  1.0 MB/s  1:00:01 left"},
+        {3 << 20, 3 << 20, 2, "3.0 MiB / 3.0 MiB  1.6 MB/s  0:00 left"},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(progress_text(r.done, r.total, r.seconds), r.text);
+    EXPECT_EQ(summary_text(104857600, 2), "104857600 bytes in 2.00 s, 52.43 MB/s");
+    EXPECT_EQ(summary_text(0, 0), "0 bytes in 0.00 s, 0.00 MB/s");
 }
 
 TEST(Documents, ConfigLocation)
@@ -128,6 +247,79 @@ TEST_F(temp_dir, CredentialsAreReadAgainAndConverted)
     EXPECT_EQ(docs.get("other"), std::nullopt);
     write("creds.json", "{\"access_token\": \"no expiry\"}");
     EXPECT_THROW(docs.get("creds"), std::runtime_error);
+}
+
+TEST_F(temp_dir, PartFileCountsOnlyItsGapFreeStart)
+{
+    std::string path = write("x.part", "");
+    int fd = open(path.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    part_sink sink(fd, 100, 0); // a range from offset 100 is a file of its own
+    auto put = [&](const char *text, int64_t offset) {
+        sink.write((const unsigned char *)text, strlen(text), offset);
+        return sink.contiguous();
+    };
+    EXPECT_EQ(put("cc", 104), 0);
+    EXPECT_EQ(put("aa", 100), 2);
+    EXPECT_EQ(put("bb", 102), 6); // reaches the piece that waited
+    EXPECT_EQ(put("eeee", 108), 6);
+    EXPECT_EQ(put("ee", 108), 6); // a shorter repeat keeps the longer piece
+    EXPECT_TRUE(sink.trim());
+    EXPECT_THROW(put("dd", 106), std::system_error);
+    struct stat info;
+    ASSERT_EQ(fstat(fd, &info), 0);
+    EXPECT_EQ(info.st_size, 6);
+
+    part_sink resumed(fd, 0, 6);
+    resumed.write((const unsigned char *)"ddeeee", 6, 6);
+    EXPECT_EQ(resumed.contiguous(), 12);
+    close(fd);
+    std::ifstream in(path);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "aabbccddeeee");
+}
+
+TEST_F(temp_dir, UploadsMustMatchTheAnnouncedSize)
+{
+    // a pipe holding text, announced as size bytes, read in pieces of chunk
+    auto read_all = [](const std::string &text, int64_t size, size_t chunk) {
+        int fds[2];
+        EXPECT_EQ(pipe(fds), 0);
+        EXPECT_EQ(::write(fds[1], text.data(), text.size()), (ssize_t)text.size());
+        close(fds[1]);
+        ostrel_host::stream_source pipe_source(fds[0], size);
+        exact_source exact(pipe_source, "standard input");
+        std::string got;
+        bool at_end = false;
+        try {
+            while (!at_end) {
+                unsigned char buffer[16];
+                size_t n = exact.read(buffer, chunk, (int64_t)got.size(), at_end);
+                got.append((const char *)buffer, n);
+            }
+        } catch (const std::system_error &e) {
+            got = e.what();
+        }
+        close(fds[0]);
+        return got;
+    };
+    EXPECT_EQ(read_all("hello", 5, 10), "hello");
+    EXPECT_EQ(read_all("hello", 5, 5), "hello");
+    EXPECT_EQ(read_all("hello", 5, 3), "hello");
+    EXPECT_EQ(read_all("", 0, 3), "");
+    EXPECT_EQ(read_all("hello", 4, 4).find("input holds more than the 4 bytes"), 9u);
+    EXPECT_EQ(read_all("hello", 4, 10).find("input holds more than the 4 bytes"), 9u);
+    EXPECT_EQ(read_all("hello", 6, 3).find("input ended after 5 of the 6 bytes"), 9u);
+
+    // a file that grows after it was opened
+    std::string path = write("grows", "hello");
+    int fd = open(path.c_str(), O_RDONLY);
+    ostrel_host::file_source file(fd);
+    exact_source exact(file, "grows");
+    write("grows", "hello!");
+    unsigned char buffer[8];
+    bool at_end = false;
+    EXPECT_THROW(exact.read(buffer, 5, 0, at_end), std::system_error);
+    close(fd);
 }
 
 TEST_F(temp_dir, TokenCommandsAreBoundedAndNeverQuoted)
