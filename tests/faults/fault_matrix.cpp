@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "matrix.h"
 #include "test_support.h"
@@ -395,21 +396,26 @@ class fault_matrix : public ::testing::Test
     {
         std::string path = files_.path("config-" + std::to_string(at.port) + ".json");
         scratch::write(path, "{\"account\":\"" + at.account_text + "\",\"ca_file\":\"" +
-                                 emu_->ca_file +
+                                 at.ca_file +
                                  "\",\"retry_max_delay_ms\":200,\"stall_timeout_s\":2}");
         return path;
     }
 
-    void run_cell(const operation &op, const fault &f)
+    // `during` runs beside the program, with the seed client pointed at the emulator.
+    void run_cell(const operation &op, const fault &f) { run_cell(op, f, *emu_, *proxy_, nullptr); }
+
+    void run_cell(const operation &op, const fault &f, const ostrel_test::emulator &emu,
+                  ostrel_test::fault_proxy &proxy,
+                  const std::function<void(direct &, const cell_data &)> &during)
     {
         // OSTREL_FAULT_ONLY=text runs only the faults whose name holds it
         const char *only = getenv("OSTREL_FAULT_ONLY");
         if (only && !contains(f.name, only))
             return;
-        direct seed(*emu_);
+        direct seed(emu);
         cell_data c;
         c.container = ostrel_test::unique_name("fm");
-        aim a{op.target.method, "^/" + emu_->account + "/" + c.container + op.target.path};
+        aim a{op.target.method, "^/" + emu.account + "/" + c.container + op.target.path};
         std::vector<std::string> rules = f.rules ? f.rules(a) : std::vector<std::string>{};
         if (f.rules && rules.empty())
             return; // the fault has nothing to act on here
@@ -419,12 +425,12 @@ class fault_matrix : public ::testing::Test
 
         std::vector<std::string> args;
         if (f.unreachable) {
-            ostrel_test::emulator nowhere = *emu_;
+            ostrel_test::emulator nowhere = emu;
             nowhere.port = 9;
             nowhere.account_text = nowhere.account + ":127.0.0.1:9/" + nowhere.account;
             args = {"--config", config_for(nowhere)};
         } else {
-            args = {"--config", config_for(proxy_->endpoint())};
+            args = {"--config", config_for(proxy.endpoint())};
         }
         if (f.expiring_token) {
             args.insert(args.end(), {"--token-command",
@@ -440,16 +446,20 @@ class fault_matrix : public ::testing::Test
         args.insert(args.end(), command.begin(), command.end());
 
         for (const std::string &rule : rules)
-            proxy_->add_rule(rule);
-        run_result r = run_program(args, 90);
-        proxy_->clear_rules();
+            proxy.add_rule(rule);
+        run_result r;
+        std::thread program([&] { r = run_program(args, 90); });
+        if (during)
+            during(seed, c);
+        program.join();
+        proxy.clear_rules();
         if (getenv("OSTREL_FAULT_TRACE"))
             printf("%s / %s: %d\n%s%s", op.name.c_str(), f.name.c_str(), r.status, r.out.c_str(),
                    r.err.c_str());
         if (getenv("OSTREL_FAULT_TRACE"))
-            for (const auto &sent : proxy_->requests())
+            for (const auto &sent : proxy.requests())
                 printf("  %s %s\n", sent.method.c_str(), sent.target.c_str());
-        proxy_->clear_log();
+        proxy.clear_log();
 
         bool done = r.status == 0 && op.done(seed, c, r);
         bool intact = r.status == 0 || op.intact(seed, c);
@@ -480,6 +490,67 @@ TEST_F(fault_matrix, Transfers)
     for (const operation &op : transfer_operations())
         for (const fault &f : faults())
             run_cell(op, f);
+}
+
+// An emulator of this test's own, restarted on the same port behind the proxy.
+class own_emulator
+{
+  public:
+    own_emulator()
+    {
+        const char *dir = getenv("OSTREL_TEST_BINARY_DIR");
+        state_ = std::string(dir ? dir : "/tmp") + "/test-state";
+        script("azurite-start", "");
+    }
+    ~own_emulator() { script("azurite-stop", ""); }
+
+    ostrel_test::emulator emulator() const
+    {
+        std::string saved = getenv("OSTREL_TEST_EMULATOR") ? getenv("OSTREL_TEST_EMULATOR") : "";
+        setenv("OSTREL_TEST_EMULATOR", (state_ + "/" + name_ + "/env").c_str(), 1);
+        ostrel_test::emulator emu = ostrel_test::emulator_from_env();
+        setenv("OSTREL_TEST_EMULATOR", saved.c_str(), 1);
+        return emu;
+    }
+
+    // All data is in memory: what the restart forgot is put back as a disk would have kept it.
+    void restart(direct &seed, const cell_data &c)
+    {
+        int port = emulator().port;
+        script("azurite-stop", "");
+        script("azurite-start", "--port " + std::to_string(port));
+        seed.create_container(c.container);
+        seed.put_blob(c.container, c.blob, c.previous);
+    }
+
+  private:
+    void script(const std::string &which, const std::string &extra)
+    {
+        std::string command = std::string(getenv("OSTREL_TEST_SUPPORT_DIR")) + "/" + which +
+                              " --name " + name_ + " --state '" + state_ + "' " + extra +
+                              " >/dev/null";
+        if (system(command.c_str()) != 0)
+            throw std::runtime_error(command + " failed");
+    }
+
+    std::string name_ = "faults_restart", state_;
+};
+
+// The upload waits in the proxy while the emulator goes down and comes back.
+TEST_F(fault_matrix, EmulatorRestartedMidUpload)
+{
+    own_emulator own;
+    ostrel_test::emulator emu = own.emulator();
+    ostrel_test::fault_proxy proxy(emu);
+    fault restart{"emulator restarted", true, [](const aim &a) {
+                      return std::vector<std::string>{rule(a, 1, "\"delay_ms\":8000")};
+                  }};
+    for (const operation &op :
+         {put_operation(1, 32 * 1024, "small"), put_operation(4, 32 * 1024, "small")})
+        run_cell(op, restart, emu, proxy, [&](direct &seed, const cell_data &c) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            own.restart(seed, c);
+        });
 }
 
 } // namespace
