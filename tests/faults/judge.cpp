@@ -5,7 +5,7 @@ namespace ostrel_faults
 
 bool is_bad(verdict v)
 {
-    return v != verdict::ok_success && v != verdict::ok_failure && v != verdict::gave_up;
+    return v != verdict::ok_success && v != verdict::ok_failure;
 }
 
 const char *verdict_name(verdict v)
@@ -16,7 +16,7 @@ const char *verdict_name(verdict v)
     case verdict::ok_failure:
         return "ok-failure";
     case verdict::gave_up:
-        return "gave-up";
+        return "BAD gave-up";
     case verdict::false_success:
         return "BAD false-success";
     case verdict::data_lost:

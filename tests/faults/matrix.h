@@ -17,7 +17,7 @@ namespace ostrel_faults
 enum class verdict {
     ok_success, // exit 0, the data exact
     ok_failure, // a clear failure, nothing lost
-    gave_up,    // a clear failure where a repeat would have succeeded
+    gave_up,    // a clear failure of a repeatable request where a repeat would have succeeded
     false_success,
     data_lost,
     unclear, // failed without a message, or with a usage error
@@ -53,6 +53,9 @@ struct operation {
     // The state after success; after a failure, whether nothing was lost.
     std::function<bool(direct &, const cell_data &, const run_result &)> done;
     std::function<bool(direct &, const cell_data &)> intact;
+    // false: its data streams from the host and cannot be sent twice, so a transient fault
+    // may fail it (clearly)
+    bool repeatable = true;
 };
 
 struct fault {
