@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "blob_service/encoding.h"
+#include "blob_service/header_line.h"
 
 namespace azure::blob_service
 {
@@ -222,28 +223,6 @@ size_t CurlEasyRequest::header_callback(char *data, size_t size, size_t count, v
     return request->guarded(0, [&] { return request->handle_header_line(data, size * count); });
 }
 
-namespace
-{
-
-// "HTTP/1.1 404 Not Found" gives 404; a line whose status is not three digits gives 0.
-int status_of(const std::string &line)
-{
-    size_t space = line.find(' ');
-    if (space == std::string::npos || line.size() < space + 4) {
-        return 0;
-    }
-    int code = 0;
-    for (size_t i = space + 1; i < space + 4; ++i) {
-        if (line[i] < '0' || line[i] > '9') {
-            return 0;
-        }
-        code = code * 10 + (line[i] - '0');
-    }
-    return line.size() == space + 4 || line[space + 4] == ' ' ? code : 0;
-}
-
-} // namespace
-
 size_t CurlEasyRequest::handle_header_line(const char *data, size_t len)
 {
     header_bytes_ += len;
@@ -251,32 +230,18 @@ size_t CurlEasyRequest::handle_header_line(const char *data, size_t len)
         output_state_ = output_state::too_large;
         return 0;
     }
-    std::string line(data, len);
-    if (!line.empty() && line.back() == '\n') {
-        line.pop_back();
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    // A reason phrase may hold a ":", so the status line is known by its start alone.
-    if (line.compare(0, 5, "HTTP/") == 0) {
-        // A new status line starts a new response (after an interim one): its headers and
-        // the choice of body destination are its own.
-        code_ = status_of(line);
+    header_line line = parse_header_line(data, len);
+    if (line.is_status) {
+        // A new response: its headers and the choice of body destination are its own.
+        code_ = line.status;
         response_headers_.clear();
         body_diverted_ =
             unsuccessful(code_) || (switch_error_callback_ && switch_error_callback_(code_));
         return len;
     }
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) {
-        return len;
+    if (!line.name.empty()) {
+        response_headers_[line.name] = std::move(line.value);
     }
-    std::string value = line.substr(colon + 1);
-    if (!value.empty() && value.front() == ' ') {
-        value.erase(0, 1);
-    }
-    response_headers_[line.substr(0, colon)] = value;
     return len;
 }
 

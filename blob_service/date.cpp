@@ -46,6 +46,10 @@ std::string format_ms_date(time_t when, date_format format)
     }
     char buf[32];
     size_t len = strftime(buf, sizeof(buf), pattern.c_str(), &parts);
+    // A year too long for the buffer leaves nothing, and an empty date is no date.
+    if (len == 0) {
+        throw std::runtime_error("time out of range");
+    }
     return std::string(buf, len);
 }
 

@@ -1,9 +1,7 @@
 #include "blob_service/executor.h"
 
-#include <cerrno>
-#include <cstdlib>
-
 #include "blob_service/encoding.h"
+#include "blob_service/properties.h"
 
 namespace azure::blob_service
 {
@@ -38,34 +36,16 @@ storage_error service_error(const executor_context &context, const http_base &ht
     return error;
 }
 
-bool parse_decimal(const std::string &text, uint64_t &value)
-{
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    errno = 0;
-    value = strtoull(text.c_str(), nullptr, 10);
-    return errno == 0;
-}
-
 // The body length the answer announces: from Content-Range "bytes A-B/..." when present,
 // else Content-Length. False when it announces none.
 bool announced_length(const http_base &http, uint64_t &length)
 {
-    std::string range = http.get_response_header("Content-Range");
-    const std::string unit = "bytes ";
-    if (range.compare(0, unit.size(), unit) == 0) {
-        size_t dash = range.find('-', unit.size());
-        size_t slash = range.find('/', unit.size());
-        uint64_t first = 0, last = 0;
-        if (dash != std::string::npos && slash != std::string::npos && dash < slash &&
-            parse_decimal(range.substr(unit.size(), dash - unit.size()), first) &&
-            parse_decimal(range.substr(dash + 1, slash - dash - 1), last) && last >= first) {
-            length = last - first + 1;
-            return true;
-        }
+    uint64_t first = 0, last = 0;
+    if (content_range_span(http.get_response_header("Content-Range"), first, last)) {
+        length = last - first + 1;
+        return true;
     }
-    return parse_decimal(http.get_response_header("Content-Length"), length);
+    return parse_decimal_header(http.get_response_header("Content-Length"), length);
 }
 
 // A body cut short without a transport error (a proxy that fixed up the framing) is

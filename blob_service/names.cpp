@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include <arpa/inet.h>
+
 namespace azure::blob_service
 {
 
@@ -38,6 +40,8 @@ const char *account_name_error(const std::string &name)
 namespace
 {
 
+const char scheme_chars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.";
+
 const char *port_error(const std::string &port)
 {
     if (port.empty() || port.size() > 5 ||
@@ -52,9 +56,10 @@ const char *port_error(const std::string &port)
 const char *bracketed_authority_error(const std::string &authority)
 {
     size_t close = authority.find(']');
-    if (close == std::string::npos || close == 1 ||
-        authority.find_first_not_of("0123456789abcdefABCDEF:.", 1) != close) {
-        return "the endpoint's host is not a bracketed address";
+    struct in6_addr address;
+    if (close == std::string::npos ||
+        inet_pton(AF_INET6, authority.substr(1, close - 1).c_str(), &address) != 1) {
+        return "the endpoint's host is not a bracketed IPv6 address";
     }
     if (close + 1 == authority.size()) {
         return nullptr;
@@ -91,6 +96,12 @@ const char *endpoint_error(const std::string &endpoint)
     std::string rest = endpoint;
     size_t scheme_end = rest.find("://");
     if (scheme_end != std::string::npos) {
+        // Whatever precedes the first "://" is dropped, so it had better be a scheme and not
+        // a host or path the user meant.
+        if (scheme_end == 0 || !std::isalpha(static_cast<unsigned char>(rest[0])) ||
+            rest.find_first_not_of(scheme_chars) < scheme_end) {
+            return "the endpoint's scheme is not a scheme";
+        }
         rest.erase(0, scheme_end + 3);
     }
     for (unsigned char c : rest) {

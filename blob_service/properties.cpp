@@ -58,11 +58,44 @@ time_t http_time(const std::string &text)
 
 } // namespace
 
+bool parse_decimal_header(const std::string &text, uint64_t &value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    value = strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
 bool content_range_total(const std::string &content_range, uint64_t &total)
 {
     size_t slash = content_range.rfind('/');
-    return slash != std::string::npos && slash + 1 < content_range.size() &&
-           parse_size(content_range.substr(slash + 1), total);
+    return slash != std::string::npos &&
+           parse_decimal_header(content_range.substr(slash + 1), total);
+}
+
+bool content_range_span(const std::string &content_range, uint64_t &first, uint64_t &last)
+{
+    const std::string unit = "bytes ";
+    if (content_range.compare(0, unit.size(), unit) != 0) {
+        return false;
+    }
+    size_t dash = content_range.find('-', unit.size());
+    size_t slash = content_range.find('/', unit.size());
+    if (dash == std::string::npos || slash == std::string::npos || dash > slash ||
+        !parse_decimal_header(content_range.substr(unit.size(), dash - unit.size()), first) ||
+        !parse_decimal_header(content_range.substr(dash + 1, slash - dash - 1), last) ||
+        last < first) {
+        return false;
+    }
+    // An unknown size still bounds the length, which must fit in 64 bits.
+    uint64_t total = UINT64_MAX;
+    if (content_range.compare(slash + 1, std::string::npos, "*") != 0 &&
+        !parse_decimal_header(content_range.substr(slash + 1), total)) {
+        return false;
+    }
+    return last < total;
 }
 
 storage_outcome<blob_property> parse_blob_property(const header_map &headers)

@@ -17,7 +17,14 @@ container_property parse_container_property(const header_map &headers);
 // blob's size (the SIZE of "Content-Range: bytes A-B/SIZE", else Content-Length).
 blob_version parse_blob_version(const header_map &headers);
 
+// A header number as HTTP writes it: decimal digits only, within 64 bits.
+bool parse_decimal_header(const std::string &text, uint64_t &value);
+
 // The SIZE of a Content-Range "bytes A-B/SIZE" or "bytes */SIZE"; false when it has none.
 bool content_range_total(const std::string &content_range, uint64_t &total);
+
+// The A and B of a Content-Range "bytes A-B/SIZE" (SIZE may be "*"); false unless
+// A <= B < SIZE, so that B - A + 1 is the length of the body that follows.
+bool content_range_span(const std::string &content_range, uint64_t &first, uint64_t &last);
 
 } // namespace azure::blob_service

@@ -132,6 +132,10 @@ ostrel_result_t ostrel_i_azure_config_parse_json(void *json, const char *text, c
 ostrel_result_t ostrel_i_azure_token_refresh(ostrel_i_azure_handle_t *handle);
 OSTREL_I_AZURE_EXPORT ostrel_result_t ostrel_azure_update_token(ostrel_i_azure_handle_t *handle);
 ostrel_result_t ostrel_i_azure_parse_date(const char *text, time_t *seconds);
+/* Reads a credential document; on success the caller owns *sub and
+ * *access_token. No error message quotes the document. */
+ostrel_result_t ostrel_i_azure_parse_token_json(const char *text, char **sub, char **access_token,
+                                                time_t *token_expiry);
 /* Whether a token expiring at expiry must be renewed at now (less than 99
  * seconds left). */
 bool ostrel_i_azure_token_needs_renewal(time_t now, time_t expiry);

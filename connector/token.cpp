@@ -53,8 +53,8 @@ ostrel_result_t ostrel_i_azure_parse_date(const char *text, time_t *seconds)
 }
 
 /* Never puts the document's text into a message: it carries the token. */
-static ostrel_result_t ostrel_l_azure_parse_token_json(const char *text, char **sub,
-                                                       char **access_token, time_t *token_expiry)
+ostrel_result_t ostrel_i_azure_parse_token_json(const char *text, char **sub, char **access_token,
+                                                time_t *token_expiry)
 {
     ostrel_i_azure_trace_enter();
 
@@ -75,7 +75,7 @@ static ostrel_result_t ostrel_l_azure_parse_token_json(const char *text, char **
         snprintf(message, sizeof(message),
                  "Error loading user credential: invalid JSON at line %d, column %d\n", error.line,
                  error.column);
-        result = ostrel_l_azure_token_error("ostrel_l_azure_parse_token_json", message);
+        result = ostrel_l_azure_token_error("ostrel_i_azure_parse_token_json", message);
         goto done;
     }
     if (json_unpack_ex(document, &error, 0, "{s:s,s:s,s:s}", "access_token", &token_text,
@@ -137,7 +137,7 @@ static ostrel_result_t ostrel_l_azure_update_token_locked(ostrel_i_azure_handle_
     time_t expiry = 0;
     ostrel_result_t result = OSTREL_SUCCESS;
     if (text != NULL) {
-        result = ostrel_l_azure_parse_token_json(text, &sub, &access_token, &expiry);
+        result = ostrel_i_azure_parse_token_json(text, &sub, &access_token, &expiry);
         free(text);
     }
 

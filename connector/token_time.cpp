@@ -18,6 +18,13 @@ bool ostrel_i_azure_token_time(const char *text, time_t *seconds)
                        &offset_minutes);
     if (count != 8)
         return false;
+    /* timegm would quietly move "2024-13-01" into the next year; a field
+     * out of its range means the document is damaged, not a later time. */
+    if (when.tm_mon < 1 || when.tm_mon > 12 || when.tm_mday < 1 || when.tm_mday > 31 ||
+        when.tm_hour < 0 || when.tm_hour > 23 || when.tm_min < 0 || when.tm_min > 59 ||
+        when.tm_sec < 0 || when.tm_sec > 60 || offset_hours < -23 || offset_hours > 23 ||
+        offset_minutes < 0 || offset_minutes > 59)
+        return false;
 
     when.tm_mon -= 1;
     when.tm_year -= 1900;

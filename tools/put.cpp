@@ -114,8 +114,10 @@ size_t exact_source::read(unsigned char *buffer, size_t length, int64_t offset, 
 {
     size_t got = inner.read(buffer, length, offset, at_end);
     int64_t end = offset + (int64_t)got;
-    /* the sources know the end with the last data: they look one byte ahead */
-    if (end > size || (end == size && !at_end))
+    /* the sources know the end with the last data: they look one byte ahead.
+     * Streams may read past the end before the read that finds it: an empty
+     * read there says nothing. */
+    if (got > 0 && (end > size || (end == size && !at_end)))
         throw std::system_error(EFBIG, std::generic_category(),
                                 name + " holds more than the " + std::to_string(size) +
                                     " bytes announced");

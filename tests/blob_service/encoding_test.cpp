@@ -130,6 +130,10 @@ TEST(date, formats_with_english_names_under_any_locale)
               "Tue, 29 Feb 2000 00:00:00 GMT");
     setlocale(LC_TIME, saved.c_str());
     EXPECT_THROW(bs::format_ms_date(0, static_cast<bs::date_format>(2)), std::runtime_error);
+    // The buffer holds six-digit years; later ones are refused, never an empty date.
+    EXPECT_EQ(bs::format_ms_date(31494784780799, bs::date_format::rfc_1123),
+              "Fri, 31 Dec 999999 23:59:59 GMT");
+    EXPECT_THROW(bs::format_ms_date(31494784780800, bs::date_format::rfc_1123), std::runtime_error);
     EXPECT_EQ(bs::get_ms_date(bs::date_format::rfc_1123).size(), 29u);
 }
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace
@@ -12,6 +13,7 @@ namespace
 
 using connector_itest::md5_hex;
 using connector_itest::pattern;
+using connector_itest::strings;
 const int CKSM = OSTREL_GFS_CMD_CKSM;
 
 // Keeps every write by its offset; whole() tells whether they tile the file.
@@ -83,6 +85,8 @@ class memory_source : public ostrel_host::source
     bool sequential() const override { return false; }
     size_t read(unsigned char *buffer, size_t length, int64_t offset, bool &at_end) override
     {
+        if (fail_at > 0 && offset == fail_at)
+            throw std::system_error(EIO, std::generic_category(), "reading the source");
         size_t from = std::min((size_t)offset, bytes.size());
         size_t n = std::min(length, bytes.size() - from);
         memcpy(buffer, bytes.data() + from, n);
@@ -91,6 +95,7 @@ class memory_source : public ostrel_host::source
     }
     std::string bytes;
     int64_t size;
+    int64_t fail_at = 0; // a read there fails; 0: none
 };
 
 class transfer_itest : public connector_itest::plugin_test
@@ -302,20 +307,28 @@ TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
 {
     const size_t block = 65536;
     std::string c = new_container("put");
+    // storage takes up to 1 MiB a pull: ready blocks beyond that are split
+    const size_t odd = 400003;
     struct {
         size_t size;
         int streams;
         bool reverse;
+        size_t block_size;
     } cases[] = {
-        {0, 4, false},         {1000, 1, false},          {4 * block, 4, true},
-        {4 * block, 1, false}, {9 * block + 17, 4, true}, {9 * block + 17, 3, false},
+        {0, 4, false, block},
+        {1000, 1, false, block},
+        {4 * block, 4, true, block},
+        {4 * block, 1, false, block},
+        {9 * block + 17, 4, true, block},
+        {9 * block + 17, 3, false, block},
+        {7 * odd + 1, 4, true, odd},
     };
     int n = 0;
     for (auto &t : cases) {
         std::string key = "dir/k" + std::to_string(n++) + ".txt";
         std::string bytes = pattern(t.size, n);
         memory_source source(bytes);
-        auto session = open_with(emu, t.streams, t.reverse, block);
+        auto session = open_with(emu, t.streams, t.reverse, t.block_size);
         ostrel_host::transfer_result r = put(*session, "/" + c + "/" + key, source, 1700000000 + n);
         ASSERT_TRUE(r.error.ok) << key << ": " << r.error.text;
         EXPECT_TRUE(stored(c, key) == bytes) << key;
@@ -338,18 +351,21 @@ TEST_F(transfer_itest, upload_that_is_not_the_announced_size_stores_nothing)
         int64_t announced;
         size_t have;
         int errno_value; // 0: any failure
+        int64_t fail_at = 0;
     } cases[] = {
-        {(int64_t)bytes.size() + 1, bytes.size(), 0},     // ends one byte early
-        {(int64_t)bytes.size() - 1, bytes.size(), EFBIG}, // one byte too many
-        {2 * 65536, 2 * 65536 + 1, EFBIG},                // the surplus in a block of its own
-        {0, 1, EFBIG},                                    // empty announced, one byte sent
-        {10, 0, 0},                                       // nothing sent
+        {(int64_t)bytes.size() + 1, bytes.size(), 0},        // ends one byte early
+        {(int64_t)bytes.size() - 1, bytes.size(), EFBIG},    // one byte too many
+        {2 * 65536, 2 * 65536 + 1, EFBIG},                   // the surplus in a block of its own
+        {0, 1, EFBIG},                                       // empty announced, one byte sent
+        {10, 0, 0},                                          // nothing sent
+        {(int64_t)bytes.size(), bytes.size(), 0, 2 * 65536}, // the source fails
     };
     for (int streams : {1, 4}) {
         for (auto &t : cases) {
             std::string data = bytes.substr(0, t.have);
             az_itest::put_text(seed.get(), c, "k", old);
             memory_source source(data, t.announced);
+            source.fail_at = t.fail_at;
             auto session = open_with(emu, streams, false);
             ostrel_host::transfer_result r = put(*session, "/" + c + "/k", source);
             EXPECT_FALSE(r.error.ok) << t.announced << " announced, " << t.have << " sent";
@@ -360,6 +376,7 @@ TEST_F(transfer_itest, upload_that_is_not_the_announced_size_stores_nothing)
                 << t.announced << " announced, " << t.have << " sent";
 
             memory_source fresh(data, t.announced);
+            fresh.fail_at = t.fail_at;
             r = put(*session, "/" + c + "/new", fresh);
             EXPECT_FALSE(r.error.ok);
             EXPECT_FALSE(exists(c, "new"));
@@ -414,6 +431,18 @@ TEST_F(transfer_itest, upload_refused_before_any_request)
     EXPECT_FALSE(r.error.ok);
     EXPECT_EQ(r.error.text.find("too large"), std::string::npos) << r.error.text;
     EXPECT_FALSE(exists(c, "largest"));
+
+    // what the service refuses names the path
+    for (const std::string &path : strings{"/" + c + "/missing", "/no-such-container/k"}) {
+        memory_sink sink;
+        r = get(*session, path, sink);
+        EXPECT_EQ(r.error.reply_code, 550) << path << ": " << r.error.text;
+        EXPECT_EQ(r.error.response_error_code, "PATH_NOT_FOUND") << path;
+        EXPECT_NE(r.error.text.find("\"" + path + "\""), std::string::npos) << r.error.text;
+    }
+    memory_source up(x);
+    r = put(*session, "/no-such-container/k", up);
+    EXPECT_EQ(r.error.reply_code, 550) << r.error.text;
 }
 
 TEST_F(transfer_itest, failed_upload_after_data_moved_is_not_repeated)

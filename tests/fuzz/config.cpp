@@ -1,0 +1,24 @@
+// The session's "config" document, as the host hands it over.
+#include "connector/ostrel_i_azure.h"
+#include "tests/fuzz/fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    std::string text = fuzz_text(data, size);
+    char *account = nullptr;
+    char *ca_file = nullptr;
+    bool adls = false;
+    ostrel_result_t result =
+        ostrel_i_azure_config_parse_json(nullptr, text.c_str(), &account, &adls, &ca_file);
+    if (result != OSTREL_SUCCESS) {
+        FUZZ_CHECK(account == nullptr && ca_file == nullptr);
+        ostrel_object_t *error = ostrel_error_get(result);
+        FUZZ_CHECK(error != nullptr);
+        ostrel_object_free(error);
+        return 0;
+    }
+    FUZZ_CHECK(account != nullptr && account[0] != '\0');
+    free(account);
+    free(ca_file);
+    return 0;
+}

@@ -1,0 +1,34 @@
+// Listing pages of containers and blobs, and block lists.
+#include "blob_service/xml_parser.h"
+#include "tests/fuzz/fuzz.h"
+
+namespace bs = azure::blob_service;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const bs::tinyxml2_parser parser;
+    std::string xml = fuzz_text(data, size);
+
+    auto blobs = parser.parse_list_blobs_segmented_response(xml);
+    auto containers = parser.parse_list_containers_segmented_response(xml);
+    auto blocks = parser.parse_block_list_response(xml);
+    FUZZ_CHECK(blobs.success() || blobs.error().kind == bs::error_kind::parse);
+    FUZZ_CHECK(containers.success() || containers.error().kind == bs::error_kind::parse);
+    FUZZ_CHECK(blocks.success() || blocks.error().kind == bs::error_kind::parse);
+    // Both listings share one frame; only a blob's length can fail on its own.
+    FUZZ_CHECK(containers.success() || !blobs.success());
+    if (!blobs.success()) {
+        return 0;
+    }
+    FUZZ_CHECK(blobs.response().next_marker == containers.response().next_marker);
+    bool seen_prefix = false;
+    for (const auto &item : blobs.response().blobs) {
+        // A page's blobs come before its prefixes, and a prefix has nothing but a name.
+        FUZZ_CHECK(item.is_directory || !seen_prefix);
+        seen_prefix = seen_prefix || item.is_directory;
+        if (item.is_directory) {
+            FUZZ_CHECK(item.content_length == 0 && item.etag.empty() && item.metadata.empty());
+        }
+    }
+    return 0;
+}
