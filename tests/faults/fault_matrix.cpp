@@ -497,6 +497,25 @@ TEST_F(fault_matrix, Transfers)
             run_cell(op, f);
 }
 
+// Above 128 MiB an upload goes in blocks and a commit: a lost answer to either must leave
+// the previous blob, or the new one whole.
+TEST_F(fault_matrix, BlockUploads)
+{
+    if (!ostrel_test::large_tests_enabled())
+        GTEST_SKIP() << "OSTREL_TEST_SKIP_LARGE";
+    const size_t size = 128 * 1024 * 1024 + 1;
+    operation block = put_operation(4, size, "128 MiB+1");
+    block.name += ", a block";
+    block.target.path = "/f[?].*comp=block(&|$)";
+    operation commit = put_operation(4, size, "128 MiB+1");
+    commit.name += ", the commit";
+    commit.target.path = "/f[?].*comp=blocklist";
+    for (const fault &f : faults())
+        if (f.name == "answer lost") // each cell moves 256 MiB: the fault that matters most
+            for (const operation &op : {block, commit})
+                run_cell(op, f);
+}
+
 // An emulator of this test's own, restarted on the same port behind the proxy.
 class own_emulator
 {
