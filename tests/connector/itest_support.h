@@ -14,9 +14,12 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace connector_itest
@@ -79,19 +82,20 @@ class plugin_test : public ::testing::Test
                "\", \"adls\": " + (adls ? "true" : "false") + ", \"retry_max_delay_ms\": 10}";
     }
 
-    // A started session against target (the emulator unless a proxy is given).
-    std::unique_ptr<ostrel_host::session> open(const ostrel_test::emulator &target,
-                                               bool adls = false, int update_interval = 0)
+    // A started session against target (the emulator unless a proxy is given); `tune`
+    // adjusts the host's options.
+    std::unique_ptr<ostrel_host::session>
+    open(const ostrel_test::emulator &target, bool adls = false,
+         const std::function<void(ostrel_host::session_options &)> &tune = {})
     {
         std::string text = config(target, adls);
         std::string creds = ostrel_test::mint_creds(3600);
         ostrel_host::session_options options;
-        options.update_interval = update_interval;
         options.documents = [text, creds](const std::string &key) -> std::optional<std::string> {
-            if (key == "config")
-                return text;
-            return creds;
+            return key == "config" ? text : creds;
         };
+        if (tune)
+            tune(options);
         auto session = std::make_unique<ostrel_host::session>(dsi, options);
         ostrel_host::error_info started = session->start();
         EXPECT_TRUE(started.ok) << started.text;
@@ -153,6 +157,15 @@ class plugin_test : public ::testing::Test
         curl_easy_cleanup(curl);
         return status;
     }
+
+    static size_t count(ostrel_test::fault_proxy &proxy, const std::string &method)
+    {
+        return az_itest::requests_matching(proxy, method, "").size();
+    }
+
+    // Last-modified times have whole seconds: a digest taken from now on is known to be
+    // younger than the blob.
+    static void next_second() { std::this_thread::sleep_for(std::chrono::milliseconds(1100)); }
 
     bool exists(const std::string &container, const std::string &key)
     {

@@ -1,5 +1,6 @@
 // What token sources print (the credential document itself, the Azure command-line tool's
-// output, a managed-identity answer), read into the plug-in's credential document.
+// output, a managed-identity answer), read into the plug-in's credential document; expiry
+// timestamps, and the tool's own timestamps read back by the plug-in.
 #include "connector/token_time.h"
 #include "tests/fuzz/fuzz.h"
 #include "tools/credential_parse.h"
@@ -62,5 +63,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ostrel_cli::parse_local_time(text);
     std::optional<int64_t> seconds = ostrel_cli::parse_epoch_seconds(text);
     FUZZ_CHECK(!seconds || (*seconds >= 0 && *seconds <= 253402300799));
+
+    time_t read = 0;
+    ostrel_i_azure_token_time(text.c_str(), &read);
+    int64_t when = 0;
+    memcpy(&when, data, size < sizeof when ? size : sizeof when);
+    if (when >= 0 && when <= 253402300799) {
+        FUZZ_CHECK(
+            ostrel_i_azure_token_time(ostrel_cli::credential_timestamp(when).c_str(), &read));
+        FUZZ_CHECK(read == when);
+    }
     return 0;
 }

@@ -1,6 +1,9 @@
-// Listing pages of containers and blobs, and block lists.
+// Listing pages of containers and blobs, block lists, and error bodies (any answer of a failed
+// request, whoever sent it).
 #include "blob_service/xml_parser.h"
 #include "tests/fuzz/fuzz.h"
+
+#include <cstring>
 
 namespace bs = azure::blob_service;
 
@@ -8,6 +11,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const bs::tinyxml2_parser parser;
     std::string xml = fuzz_text(data, size);
+
+    bs::storage_error error = parser.parse_storage_error(xml);
+    // The executor owns the status code and the kind.
+    FUZZ_CHECK(error.code.empty() && error.kind == bs::storage_error().kind);
+    // Code and Message have fields of their own; details carry the rest.
+    for (const auto &[name, value] : error.details) {
+        FUZZ_CHECK(name != "Code" && name != "Message" && !name.empty());
+    }
+    if (!error.code_name.empty() || !error.message.empty()) {
+        FUZZ_CHECK(memmem(data, size, "Error", 5) != nullptr);
+    }
 
     auto blobs = parser.parse_list_blobs_segmented_response(xml);
     auto containers = parser.parse_list_containers_segmented_response(xml);

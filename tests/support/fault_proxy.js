@@ -55,22 +55,21 @@ function validateRule(rule) {
             throw new Error(`"${key}" must be a whole number`);
         }
     }
-    const check = (key, ok, what) => {
+    const answer = [(r) => r !== null && typeof r === 'object' && Number.isInteger(r.status) &&
+        (r.reason === undefined || typeof r.reason === 'string'),
+    'needs an integer "status" (and a string "reason", if any)'];
+    const yes = [(v) => v === true, 'must be true'];
+    const checks = {respond: answer, endless_body: answer, refuse: yes, drop_answer: yes,
+        slow: [(v) => v !== null && Number.isInteger(v.bytes_per_second) && v.bytes_per_second > 0,
+            'needs a positive "bytes_per_second"'],
+        replace_body: [(v) => typeof v === 'string', 'must be a string'],
+        rewrite_target: [(v) => Array.isArray(v) && v.length === 2 && v.every((t) => typeof t === 'string'),
+            'must be [from, to]']};
+    for (const [key, [ok, what]] of Object.entries(checks)) {
         if (rule[key] !== undefined && !ok(rule[key])) {
             throw new Error(`"${key}" ${what}`);
         }
-    };
-    const answer = (r) => r !== null && typeof r === 'object' && Number.isInteger(r.status) &&
-        (r.reason === undefined || typeof r.reason === 'string');
-    check('respond', answer, 'needs an integer "status" (and a string "reason", if any)');
-    check('endless_body', answer, 'needs an integer "status" (and a string "reason", if any)');
-    check('slow', (v) => v !== null && Number.isInteger(v.bytes_per_second) && v.bytes_per_second > 0,
-        'needs a positive "bytes_per_second"');
-    check('replace_body', (v) => typeof v === 'string', 'must be a string');
-    check('refuse', (v) => v === true, 'must be true');
-    check('drop_answer', (v) => v === true, 'must be true');
-    check('rewrite_target', (v) => Array.isArray(v) && v.length === 2 && v.every((t) => typeof t === 'string'),
-        'must be [from, to]');
+    }
     return {
         rule,
         action: actions[0],
@@ -80,6 +79,17 @@ function validateRule(rule) {
         matched: 0,
         applied: 0,
     };
+}
+
+// Raw header pairs [name, value, ...] whose names `keep` accepts.
+function rawPairs(raw, keep) {
+    const out = [];
+    for (let i = 0; i + 1 < raw.length; i += 2) {
+        if (keep(raw[i].toLowerCase())) {
+            out.push(raw[i], raw[i + 1]);
+        }
+    }
+    return out;
 }
 
 class Proxy {
@@ -112,7 +122,7 @@ class Proxy {
     handle(req, res) {
         const entry = {method: req.method, target: req.url, headers: [], body_size: 0};
         for (let i = 0; i + 1 < req.rawHeaders.length; i += 2) {
-            entry.headers.push([req.rawHeaders[i], req.rawHeaders[i + 1]]);
+            entry.headers.push(req.rawHeaders.slice(i, i + 2));
         }
         this.log.push(entry);
         const rule = this.pick(req);
@@ -181,12 +191,7 @@ class Proxy {
     }
 
     forward(req, body, res, rule, mayRetry) {
-        const headers = [];
-        for (let i = 0; i + 1 < req.rawHeaders.length; i += 2) {
-            if (!HOP_BY_HOP.has(req.rawHeaders[i].toLowerCase())) {
-                headers.push(req.rawHeaders[i], req.rawHeaders[i + 1]);
-            }
-        }
+        const headers = rawPairs(req.rawHeaders, (name) => !HOP_BY_HOP.has(name));
         const hasLength = headers.some((h, i) => i % 2 === 0 && h.toLowerCase() === 'content-length');
         if (!hasLength && body.length > 0) {
             headers.push('Content-Length', String(body.length));
@@ -220,14 +225,7 @@ class Proxy {
     }
 
     relayHeaders(upRes, drop) {
-        const out = [];
-        for (let i = 0; i + 1 < upRes.rawHeaders.length; i += 2) {
-            const name = upRes.rawHeaders[i].toLowerCase();
-            if (!HOP_BY_HOP.has(name) && !drop.includes(name)) {
-                out.push(upRes.rawHeaders[i], upRes.rawHeaders[i + 1]);
-            }
-        }
-        return out;
+        return rawPairs(upRes.rawHeaders, (name) => !HOP_BY_HOP.has(name) && !drop.includes(name));
     }
 
     relay(req, upRes, res, rule) {
@@ -326,19 +324,15 @@ class Proxy {
                 res.end(body);
             };
             const route = `${req.method} ${req.url}`;
+            const routes = {
+                'POST /rules': () => ({rules: this.rules.push(validateRule(JSON.parse(Buffer.concat(chunks))))}),
+                'DELETE /rules': () => ({rules: (this.rules = []).length}),
+                'GET /requests': () => this.log,
+                'DELETE /requests': () => ({requests: (this.log = []).length}),
+            };
             try {
-                if (route === 'POST /rules') {
-                    const rule = JSON.parse(Buffer.concat(chunks).toString('utf8'));
-                    this.rules.push(validateRule(rule));
-                    send(200, {rules: this.rules.length});
-                } else if (route === 'DELETE /rules') {
-                    this.rules = [];
-                    send(200, {rules: 0});
-                } else if (route === 'GET /requests') {
-                    send(200, this.log);
-                } else if (route === 'DELETE /requests') {
-                    this.log = [];
-                    send(200, {requests: 0});
+                if (routes[route]) {
+                    send(200, routes[route]());
                 } else {
                     send(404, {error: `no such control route: ${route}`});
                 }
