@@ -229,10 +229,20 @@ operation put_operation(int streams, size_t size, const std::string &size_name)
     return op;
 }
 
+// Staged blocks are kept in memory until stored, so every request of the upload can be
+// repeated: transient faults must not fail it.
+operation staged_put_operation()
+{
+    operation op = put_operation(4, 3 * 1024 * 1024 + 5, "3 MiB staged");
+    op.config_extra = ",\"upload_block_mib\":1,\"upload_parallel\":2";
+    op.repeatable = true;
+    return op;
+}
+
 std::vector<operation> transfer_operations()
 {
     return {get_operation(1), get_operation(4), put_operation(1, 32 * 1024, "small"),
-            put_operation(4, 32 * 1024, "small")};
+            put_operation(4, 32 * 1024, "small"), staged_put_operation()};
 }
 
 // ---- the faults -----------------------------------------------------------
@@ -397,12 +407,11 @@ class fault_matrix : public ::testing::Test
         delete emu_;
     }
 
-    std::string config_for(const ostrel_test::emulator &at)
+    std::string config_for(const ostrel_test::emulator &at, const std::string &extra)
     {
         std::string path = files_.path("config-" + std::to_string(at.port) + ".json");
         scratch::write(path, "{\"account\":\"" + at.account_text + "\",\"ca_file\":\"" +
-                                 at.ca_file +
-                                 "\",\"retry_max_delay_ms\":200,\"stall_timeout_s\":2}");
+                                 at.ca_file + "\",\"retry_max_delay_ms\":200" + extra + "}");
         return path;
     }
 
@@ -433,9 +442,9 @@ class fault_matrix : public ::testing::Test
             ostrel_test::emulator nowhere = emu;
             nowhere.port = 9;
             nowhere.account_text = nowhere.account + ":127.0.0.1:9/" + nowhere.account;
-            args = {"--config", config_for(nowhere)};
+            args = {"--config", config_for(nowhere, op.config_extra)};
         } else {
-            args = {"--config", config_for(proxy.endpoint())};
+            args = {"--config", config_for(proxy.endpoint(), op.config_extra)};
         }
         if (f.expiring_token) {
             args.insert(args.end(), {"--token-command",

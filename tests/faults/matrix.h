@@ -56,6 +56,7 @@ struct operation {
     // false: its data streams from the host and cannot be sent twice, so a transient fault
     // may fail it (clearly)
     bool repeatable = true;
+    std::string config_extra = {}; // more configuration keys: ",\"key\":value"
 };
 
 struct fault {
