@@ -154,6 +154,7 @@ static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_versio
                        ->put_block_list(job.container, job.key, blocks, job.metadata,
                                         job.conditions, &version, md5)
                        .get();
+    version.content_md5 = md5;
     result.take_outcome(outcome);
 }
 
