@@ -93,8 +93,9 @@ static void ostrel_l_az_put_blob_single(const put_blob_job &job, bs::blob_versio
                                         az_result &result)
 {
     size_t capacity = static_cast<size_t>(std::min(job.size, ostrel_l_az_single_buffer_size));
-    std::vector<unsigned char> buffer(capacity);
-    istream_callback source(buffer.data(), capacity, job.size, job.data, job.arg);
+    // Not zero-filled: pages large reads pass by are never touched.
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[capacity]);
+    istream_callback source(buffer.get(), capacity, job.size, job.data, job.arg);
     std::istream is(&source);
     auto outcome = job.client.blob
                        ->upload_block_blob_from_stream(job.container, job.key, is, job.metadata,
@@ -125,8 +126,9 @@ static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_versio
     }
 
     {
-        std::vector<unsigned char> buffer(ostrel_l_az_block_buffer_size);
-        istream_callback source(buffer.data(), buffer.size(), job.size, job.data, job.arg);
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[ostrel_l_az_block_buffer_size]);
+        istream_callback source(buffer.get(), ostrel_l_az_block_buffer_size, job.size, job.data,
+                                job.arg);
         source.set_digest(digest ? &*digest : nullptr);
         std::istream is(&source);
         uint64_t left = job.size;

@@ -296,8 +296,9 @@ void ostrel_az::put_blob_staged(const put_blob_job &job, bs::blob_version &versi
         digest.emplace();
     }
     auto capacity = static_cast<size_t>(std::min(job.size, ostrel_l_az_staged_window_size));
-    std::vector<unsigned char> window(capacity);
-    istream_callback source(window.data(), capacity, job.size, job.data, job.arg);
+    // Not zero-filled: staging reads go past it straight into the blocks.
+    std::unique_ptr<unsigned char[]> window(new unsigned char[capacity]);
+    istream_callback source(window.get(), capacity, job.size, job.data, job.arg);
     source.set_digest(digest ? &*digest : nullptr);
 
     // One block's worth goes whole in one request, as a streamed upload does up to its limit.
