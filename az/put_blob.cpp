@@ -4,6 +4,7 @@
 #include <istream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -96,7 +97,10 @@ static void ostrel_l_az_put_blob_single(const put_blob_job &job, bs::blob_versio
     // Not zero-filled: pages large reads pass by are never touched.
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[capacity]);
     istream_callback source(buffer.get(), capacity, job.size, job.data, job.arg);
-    std::istream is(&source);
+    // No bytes to take back: an empty blob (a folder marker) can be sent again after a 503.
+    std::istringstream nothing;
+    std::istream streamed(&source);
+    std::istream &is = job.size == 0 ? static_cast<std::istream &>(nothing) : streamed;
     auto outcome = job.client.blob
                        ->upload_block_blob_from_stream(job.container, job.key, is, job.metadata,
                                                        job.size, job.conditions, &version)

@@ -262,6 +262,10 @@ AZ_status AZ_status_from_code_name(const char *code_name)
     if (strcmp(code_name, "ConditionNotMet") == 0) {
         return AZ_ErrorPreconditionFailed;
     }
+    // Nor is a refused token: callers renew it on a 403.
+    if (strcmp(code_name, "AuthenticationFailed") == 0) {
+        return AZ_HttpErrorForbidden;
+    }
     for (AZ_status s = ostrel_l_az_first_service_code; s <= ostrel_l_az_last_service_code; s++) {
         if (strcmp(ostrel_l_az_status_names[s] + ostrel_l_az_error_prefix_length, code_name) == 0) {
             return s;

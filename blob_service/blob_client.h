@@ -87,6 +87,11 @@ class blob_client
                        const std::vector<put_block_list_request_base::block_item> &blocks,
                        const std::shared_ptr<http_base> &http, blob_version *version);
 
+    // Whether the blob is empty and carries `metadata`: then an empty upload whose repeat
+    // failed its condition met its own lost attempt (or an identical one). Fills `version`.
+    bool holds_empty(const std::string &container, const std::string &blob,
+                     const metadata_list &metadata, blob_version *version);
+
     std::future<storage_outcome<void>> run(std::shared_ptr<storage_request_base> request,
                                            std::shared_ptr<http_base> http = nullptr,
                                            blob_version *version = nullptr);

@@ -1,6 +1,7 @@
 #include "blob_service/curl_transport.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <ctime>
 #include <new>
 #include <stdexcept>
@@ -11,6 +12,25 @@
 
 namespace azure::blob_service
 {
+
+namespace
+{
+
+// How long a transfer may crawl below the data rate, or wait for an answer, before it is
+// abandoned and repeated: OSTREL_AZURE_STALL_SECONDS (1 to 600), default 60.
+long stall_seconds()
+{
+    static const long seconds = [] {
+        const char *text = getenv("OSTREL_AZURE_STALL_SECONDS");
+        char *end = nullptr;
+        long value = text != nullptr ? strtol(text, &end, 10) : 0;
+        bool valid = text != nullptr && *text != '\0' && *end == '\0' && value >= 1 && value <= 600;
+        return valid ? value : 60L;
+    }();
+    return seconds;
+}
+
+} // namespace
 
 CurlEasyRequest::CurlEasyRequest(std::shared_ptr<CurlEasyClient> client, CURL *handle)
     : client_(std::move(client)), handle_(handle)
@@ -166,7 +186,7 @@ CURLcode CurlEasyRequest::perform()
     }
 
     curl_easy_setopt(handle_, CURLOPT_TIMEOUT, static_cast<long>(absolute_timeout_));
-    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, data_rate_timeout_ ? 60L : 0L);
+    curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_TIME, data_rate_timeout_ ? stall_seconds() : 0L);
     curl_easy_setopt(handle_, CURLOPT_LOW_SPEED_LIMIT, data_rate_timeout_ ? 17408L : 0L);
 
     CURLcode result = curl_easy_perform(handle_);

@@ -126,6 +126,7 @@ void ostrel_i_azure_command_request_call(ostrel_i_azure_command_request_t *reque
         args,
         call,
         arg,
+        request->az_handle,
     };
 
     if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO)) {

@@ -197,6 +197,9 @@ typedef struct ostrel_i_azure_attempt_s {
     const char *call_args; /* "container=photos", shown in the request line */
     void (*call)(void *request);
     void *request;
+    /* set when the call may be made again after a 403 that a token renewal
+     * answers; NULL for calls whose data cannot be sent twice */
+    ostrel_i_azure_handle_t *renew;
 } ostrel_i_azure_attempt_t;
 
 void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt);

@@ -35,8 +35,34 @@ static void ostrel_l_azure_retry_clear(const ostrel_i_azure_attempt_t *attempt)
     }
 }
 
+/* A token that expired during the call (a slow download, a long wait) is
+ * refused with 403; the call deserves one more try once the token is new. */
+static bool ostrel_l_azure_retry_renewed(const ostrel_i_azure_attempt_t *attempt, AZ_status status)
+{
+    ostrel_i_azure_handle_t *handle = attempt->renew;
+
+    if (handle == NULL || status != AZ_HttpErrorForbidden)
+        return false;
+    ostrel_mutex_lock(&handle->token_lock);
+    time_t before = handle->token_expiry;
+    ostrel_mutex_unlock(&handle->token_lock);
+    ostrel_result_t result = ostrel_i_azure_token_refresh(handle);
+    if (result != OSTREL_SUCCESS) {
+        ostrel_object_t *error = ostrel_error_get(result);
+        if (error != NULL)
+            ostrel_object_free(error);
+        return false;
+    }
+    ostrel_mutex_lock(&handle->token_lock);
+    bool renewed = handle->token_expiry > before;
+    ostrel_mutex_unlock(&handle->token_lock);
+    return renewed;
+}
+
 void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt)
 {
+    bool renewed = false;
+
     ostrel_i_azure_trace_enter();
 
     *attempt->tries = 0;
@@ -55,8 +81,12 @@ void ostrel_i_azure_retry(const ostrel_i_azure_attempt_t *attempt)
             ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_DEBUG, attempt->func,
                                     "%s: op=%p status=%s[%d]\n", attempt->call_name,
                                     (void *)attempt->op, AZ_get_status_name(status), (int)status);
-        if (!AZ_status_is_retryable(status))
-            break;
+        if (!AZ_status_is_retryable(status)) {
+            if (renewed || !ostrel_l_azure_retry_renewed(attempt, status))
+                break;
+            renewed = true;
+            continue;
+        }
         int32_t done = (*attempt->tries)++;
         if (done >= ostrel_i_azure_max_retries)
             break;

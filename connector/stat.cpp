@@ -69,6 +69,7 @@ void ostrel_i_azure_stat_call(ostrel_i_azure_stat_request_t *request, const char
         args ? args : "",
         call,
         request,
+        request->az_handle,
     };
 
     ostrel_i_azure_retry(&attempt);

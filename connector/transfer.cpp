@@ -125,6 +125,8 @@ void ostrel_i_azure_transfer_call(ostrel_i_azure_transfer_state_t *transfer_stat
         args,
         call,
         arg,
+        /* a download resumes at its first missing byte; an upload's data is gone */
+        strcmp(call_name, "AZ_get_blob") == 0 ? transfer_state->az_handle : NULL,
     };
 
     if (OSTREL_I_AZURE_DEBUG_ENABLED(OSTREL_AZURE_DEBUG_INFO))

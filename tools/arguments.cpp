@@ -179,7 +179,12 @@ std::string synopsis(const command_spec &command)
 void print_row(FILE *out, const std::string &head, const std::string &text, size_t column)
 {
     std::string line = "  " + head;
-    line.append(line.size() + 1 < column ? column - line.size() : 1, ' ');
+    /* a long head gets a line of its own rather than squeezing the text */
+    if (line.size() + 1 >= column) {
+        fprintf(out, "%s\n", line.c_str());
+        line.clear();
+    }
+    line.append(column - line.size(), ' ');
     size_t start = 0;
     while (start < text.size()) {
         size_t room = 79 > line.size() ? 79 - line.size() : 20;

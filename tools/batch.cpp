@@ -18,18 +18,20 @@ class line_reader
   public:
     explicit line_reader(FILE *in) : in(in) {}
 
-    /* False at the end of input. too_long: the line was cut and its rest
-     * skipped. Throws std::runtime_error when reading fails. */
+    /* False at the end of input. too_long: the line goes on beyond the
+     * limit, and the rest of it is left unread (it may never end). Throws
+     * std::runtime_error when reading fails. */
     bool next(std::string &line, bool &too_long)
     {
         line.clear();
         too_long = false;
         int c;
         while ((c = getc(in)) != EOF && c != '\n') {
-            if (line.size() < batch_line_limit)
-                line += (char)c;
-            else
+            if (line.size() == batch_line_limit) {
                 too_long = true;
+                return true;
+            }
+            line += (char)c;
         }
         if (ferror(in))
             throw std::runtime_error(std::string("cannot read the batch input: ") +
@@ -154,9 +156,11 @@ int run_batch(const request &req, ostrel_host::session &session, documents &docs
             std::string where = name + " line " + std::to_string(number);
             int status = 0;
             if (too_long) {
-                fprintf(stderr, "%s: %s: longer than %zu bytes\n", program_name, where.c_str(),
-                        batch_line_limit);
-                status = 2;
+                /* not a list of commands: nothing after it can be trusted */
+                fprintf(stderr, "%s: %s: longer than %zu bytes; batch stopped\n", program_name,
+                        where.c_str(), batch_line_limit);
+                worst = 2;
+                break;
             } else {
                 status = run_line(req, where, line, session, docs);
             }

@@ -36,6 +36,13 @@ extern const char *const dsi_name;
  * bytes, and /dev/zero or `yes` must not eat the machine. */
 constexpr size_t document_limit = 4u << 20;
 
+/* Closes on every path out, so a throw or an early return leaks no
+ * descriptor; set fd to -1 once closed by hand. */
+struct fd_guard {
+    int fd;
+    ~fd_guard();
+};
+
 /* A command line that cannot be run; main prints it with the usage line. */
 struct usage_error : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -248,8 +255,8 @@ class exact_source : public ostrel_host::source
 
 /* ---- batch input ---- */
 
-/* Batch lines longer than this are refused (and skipped), so endless input
- * without a newline cannot eat the machine. */
+/* A batch line longer than this ends the batch, so endless input without a
+ * newline (/dev/zero) can neither eat the machine nor run forever. */
 constexpr size_t batch_line_limit = 64u << 10;
 
 /* Splits one batch line into words: blanks separate, '...' is literal, "..."

@@ -70,7 +70,7 @@ const std::vector<command_spec> &command_table()
          run_get,
          check_get},
         {"put",
-         "LOCAL REMOTE",
+         "LOCAL|- REMOTE",
          "Upload a file, or standard input (-) of a --size given, into a blob; REMOTE ending in "
          "/ takes LOCAL's name",
          {{"--mtime", "SECONDS", "modification time to keep (default: the file's)",

@@ -28,16 +28,6 @@ std::string size_text(size_t bytes)
     return std::to_string(bytes >> 20) + " MiB";
 }
 
-/* Closes on every path out, so a throw leaks no descriptor. */
-struct fd_guard {
-    int fd;
-    ~fd_guard()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
 /* Appends what one read() gives; false at end of input. */
 bool read_some(int fd, std::string &out, const std::string &what)
 {
@@ -195,6 +185,12 @@ void check_exit(int status)
 }
 
 } // namespace
+
+fd_guard::~fd_guard()
+{
+    if (fd >= 0)
+        close(fd);
+}
 
 void stop_token_commands(int sig)
 {

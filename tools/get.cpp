@@ -16,15 +16,6 @@ namespace ostrel_cli
 namespace
 {
 
-struct fd_closer {
-    int fd;
-    ~fd_closer()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
-
 /* The last component of a storage path. */
 std::string base_name(const std::string &path)
 {
@@ -152,8 +143,9 @@ int get_to_file(const request &req, ostrel_host::session &session, const ostrel_
 {
     std::string target = local_target(req.local, req.path);
     std::string part = target + ".part";
-    fd_closer file{
-        open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (req.resume ? 0 : O_TRUNC), 0666)};
+    fd_guard file{open(part.c_str(),
+                       O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (req.resume ? 0 : O_TRUNC),
+                       0666)};
     if (file.fd < 0)
         return fail(req, system_text("cannot write " + escape_name(part)));
     struct stat info;

@@ -203,8 +203,9 @@ class Proxy {
         });
         up.on('response', (upRes) => this.relay(req, upRes, res, rule));
         up.on('error', (err) => {
-            // The emulator may close an idle kept-alive connection just as we reuse it.
-            if (mayRetry && up.reusedSocket && err.code === 'ECONNRESET') {
+            // The emulator may close an idle kept-alive connection just as we
+            // reuse it: we see a reset, or a broken pipe while sending a large body.
+            if (mayRetry && up.reusedSocket && (err.code === 'ECONNRESET' || err.code === 'EPIPE')) {
                 this.forward(req, body, res, rule, false);
                 return;
             }

@@ -8,7 +8,10 @@
 
 #include <fstream>
 #include <sstream>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace
@@ -346,16 +349,19 @@ TEST_F(cli_transfers, BatchRunsInOneSessionAndStopsAtTheFirstFailure)
     EXPECT_EQ(reads, 1u) << r.err;
     EXPECT_NE(r.err.find("line 6: unknown option --nope"), std::string::npos) << r.err;
 
-    // from standard input, going on after failures; an endless line is cut
-    spit(local("batch"),
-         "rm " + root + "missing\nls " + std::string(70000, 'x') + "\nls " + root + "\n");
+    // from standard input, going on after failures, but not past a line
+    // that never ends
+    spit(local("batch"), "rm " + root + "missing\nls " + root + "\nls " + std::string(70000, 'x') +
+                             "\nrm " + remote + "\n");
     r = run_cli(
         {"--config", config.path(), "--creds", creds_file.path(), "batch", "--keep-going", "-"}, {},
         local("batch"));
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_TRUE(has_line(r.out, "with space")) << r.out;
-    EXPECT_NE(r.err.find("standard input line 2: longer than 65536 bytes"), std::string::npos)
+    EXPECT_NE(r.err.find("standard input line 3: longer than 65536 bytes"), std::string::npos)
         << r.err;
+    EXPECT_TRUE(blob("with space") == data) << "a line after the endless one ran";
+    EXPECT_EQ(cli({"batch", "/dev/zero"}).status, 2);
 }
 
 // A download cut by the network leaves LOCAL alone and a .part of whole
@@ -398,6 +404,24 @@ TEST_F(cli_transfers, CutDownloadKeepsItsWholeBytesAndResumes)
     r = cli({"get", root + "cut.bin", local("no/such/dir")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+
+    // Ctrl-C in the middle of a slow download
+    proxy.add_rule(R"({"method": "GET", "path": "cut.bin", "slow": {"bytes_per_second": 500000}})");
+    temp_file out(""), err("");
+    pid_t pid =
+        ostrel_cli_test::start_cli({"--config", proxied.path(), "--creds", creds_file.path(),
+                                    "--block-size", "16K", "get", root + "cut.bin", local("int")},
+                                   {}, "", out.path(), err.path());
+    for (int i = 0; i < 200 && slurp(local("int.part")).size() < 100000; i++)
+        usleep(50000);
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << slurp(err.path());
+    EXPECT_FALSE(exists(local("int")));
+    part = slurp(local("int.part"));
+    EXPECT_GE(part.size(), 100000u);
+    EXPECT_TRUE(data.compare(0, part.size(), part) == 0) << "the .part holds a hole";
 }
 
 } // namespace

@@ -20,9 +20,28 @@ TEST(Program, HelpListsEveryOptionOfEveryCommand)
 {
     auto r = run_cli({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char *word :
-         {"check", "stat", "ls", "mkdir", "rmdir", "rm", "cksum", "--config", "--creds",
-          "--token-command", "--token-timeout", "--debug", "--update-interval", "--json", "--help"})
+    for (const char *word : {"check",
+                             "stat",
+                             "ls",
+                             "mkdir",
+                             "rmdir",
+                             "rm",
+                             "cksum",
+                             "get",
+                             "put",
+                             "batch",
+                             "--config",
+                             "--creds",
+                             "--token-command",
+                             "--token-timeout",
+                             "--debug",
+                             "--update-interval",
+                             "--json",
+                             "--streams",
+                             "--block-size",
+                             "--quiet",
+                             "--verbose",
+                             "--help"})
         EXPECT_NE(r.out.find(std::string("  ") + word + " "), std::string::npos) << word;
 
     const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
@@ -33,6 +52,9 @@ TEST(Program, HelpListsEveryOptionOfEveryCommand)
         {"rmdir", {}},
         {"rm", {}},
         {"cksum", {"--offset", "--length"}},
+        {"get", {"--offset", "--length", "--continue"}},
+        {"put", {"--mtime", "--no-mtime", "--size"}},
+        {"batch", {"--keep-going"}},
     };
     for (const auto &command : commands) {
         r = run_cli({command.first, "--help"});

@@ -40,16 +40,15 @@ temp_file::~temp_file()
     unlink(path_.c_str());
 }
 
-run_result run_cli(const std::vector<std::string> &args, const env_changes &env,
-                   const std::string &input)
+pid_t start_cli(const std::vector<std::string> &args, const env_changes &env,
+                const std::string &input, const std::string &out, const std::string &err)
 {
-    temp_file out(""), err("");
     pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
-        int o = open(out.path().c_str(), O_WRONLY | O_TRUNC);
-        int e = open(err.path().c_str(), O_WRONLY | O_TRUNC);
+        int o = open(out.c_str(), O_WRONLY | O_TRUNC);
+        int e = open(err.c_str(), O_WRONLY | O_TRUNC);
         int in = open(input.empty() ? "/dev/null" : input.c_str(), O_RDONLY);
         if (o < 0 || e < 0 || in < 0)
             _exit(127);
@@ -70,6 +69,14 @@ run_result run_cli(const std::vector<std::string> &args, const env_changes &env,
         execv(OSTREL_CLI, argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+run_result run_cli(const std::vector<std::string> &args, const env_changes &env,
+                   const std::string &input)
+{
+    temp_file out(""), err("");
+    pid_t pid = start_cli(args, env, input, out.path(), err.path());
     int status = 0;
     if (waitpid(pid, &status, 0) != pid)
         throw std::runtime_error("waitpid failed");

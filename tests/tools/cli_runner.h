@@ -3,6 +3,7 @@
 #define OSTREL_TESTS_TOOLS_CLI_RUNNER_H
 
 #include <optional>
+#include <sys/types.h>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,6 +23,10 @@ using env_changes = std::vector<std::pair<std::string, std::optional<std::string
 // Standard input is /dev/null, or the file input names.
 run_result run_cli(const std::vector<std::string> &args, const env_changes &env = {},
                    const std::string &input = "");
+
+// The program running on its own; output goes to the files out and err.
+pid_t start_cli(const std::vector<std::string> &args, const env_changes &env,
+                const std::string &input, const std::string &out, const std::string &err);
 
 // A file that is removed with the object.
 class temp_file
