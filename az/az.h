@@ -185,7 +185,8 @@ typedef struct AZ_blob_options {
     const char *if_match; /* act only on the version with this ETag (as AZ_properties.etag) */
     bool if_none_match;   /* put only: store only when no blob has the key */
     /* On success, once, before the completion callback: name, size (the whole blob's),
-     * last_modified and etag of the version that was read (get) or stored (put). */
+     * last_modified and etag of the version that was read (get) or stored (put), and the md5
+     * of a put that computed one (store_md5). */
     AZ_properties_callback version;
 } AZ_blob_options;
 

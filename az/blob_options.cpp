@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "az/md5_text.h"
 #include "az/properties.h"
 
 namespace ostrel_az
@@ -51,7 +52,8 @@ void report_version(const AZ_blob_options *options, const char *key,
         return;
     }
     properties_record record(key);
-    record.set_file(version.size, static_cast<int64_t>(version.last_modified), {}, {});
+    record.set_file(version.size, static_cast<int64_t>(version.last_modified),
+                    AZ_md5_hex(version.content_md5), {});
     record.set_blob(version.etag, false);
     record.report(options->version, arg);
 }

@@ -94,8 +94,9 @@ static void ostrel_l_az_put_blob_single(const put_blob_job &job, bs::blob_versio
                                         az_result &result)
 {
     size_t capacity = static_cast<size_t>(std::min(job.size, ostrel_l_az_single_buffer_size));
-    std::vector<unsigned char> buffer(capacity);
-    istream_callback source(buffer.data(), capacity, job.size, job.data, job.arg);
+    // Not zero-filled: pages large reads pass by are never touched.
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[capacity]);
+    istream_callback source(buffer.get(), capacity, job.size, job.data, job.arg);
     // No bytes to take back: an empty blob (a folder marker) can be sent again after a 503.
     std::istringstream nothing;
     std::istream streamed(&source);
@@ -129,8 +130,9 @@ static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_versio
     }
 
     {
-        std::vector<unsigned char> buffer(ostrel_l_az_block_buffer_size);
-        istream_callback source(buffer.data(), buffer.size(), job.size, job.data, job.arg);
+        std::unique_ptr<unsigned char[]> buffer(new unsigned char[ostrel_l_az_block_buffer_size]);
+        istream_callback source(buffer.get(), ostrel_l_az_block_buffer_size, job.size, job.data,
+                                job.arg);
         source.set_digest(digest ? &*digest : nullptr);
         std::istream is(&source);
         uint64_t left = job.size;
@@ -158,6 +160,7 @@ static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_versio
                        ->put_block_list(job.container, job.key, blocks, job.metadata,
                                         job.conditions, &version, md5)
                        .get();
+    version.content_md5 = md5;
     result.take_outcome(outcome);
 }
 

@@ -228,11 +228,12 @@ static void ostrel_l_az_put_blob_staged_single(const put_blob_job &job, istream_
     }
     ostrel_az::memory_istream_buf bytes(staged.data(), staged.size());
     std::istream is(&bytes);
+    std::string md5 = ostrel_l_az_finish_digest(digest);
     auto outcome = job.client.blob
                        ->upload_block_blob_from_stream(job.container, job.key, is, job.metadata,
-                                                       job.size, job.conditions, &version,
-                                                       ostrel_l_az_finish_digest(digest))
+                                                       job.size, job.conditions, &version, md5)
                        .get();
+    version.content_md5 = md5;
     result.take_outcome(outcome);
 }
 
@@ -271,10 +272,12 @@ static void ostrel_l_az_put_blob_staged_blocks(const put_blob_job &job, uint64_t
     }
 
     ostrel_az::put_blob_refresh(job.client);
+    std::string md5 = ostrel_l_az_finish_digest(digest);
     auto outcome = job.client.blob
                        ->put_block_list(job.container, job.key, blocks, job.metadata,
-                                        job.conditions, &version, ostrel_l_az_finish_digest(digest))
+                                        job.conditions, &version, md5)
                        .get();
+    version.content_md5 = md5;
     result.take_outcome(outcome);
 }
 
@@ -293,8 +296,9 @@ void ostrel_az::put_blob_staged(const put_blob_job &job, bs::blob_version &versi
         digest.emplace();
     }
     auto capacity = static_cast<size_t>(std::min(job.size, ostrel_l_az_staged_window_size));
-    std::vector<unsigned char> window(capacity);
-    istream_callback source(window.data(), capacity, job.size, job.data, job.arg);
+    // Not zero-filled: staging reads go past it straight into the blocks.
+    std::unique_ptr<unsigned char[]> window(new unsigned char[capacity]);
+    istream_callback source(window.get(), capacity, job.size, job.data, job.arg);
     source.set_digest(digest ? &*digest : nullptr);
 
     // One block's worth goes whole in one request, as a streamed upload does up to its limit.

@@ -50,40 +50,62 @@ std::streamsize istream_callback::showmanyc()
     return static_cast<std::streamsize>((window_end_ - read_) + remaining_);
 }
 
-bool istream_callback::refill()
+size_t istream_callback::fetch(unsigned char *to, uint64_t room)
 {
     // After a failure the callback is not asked again.
-    if (failure_ != failure::none || remaining_ == 0 || capacity_ == 0) {
-        return false;
+    if (failure_ != failure::none || remaining_ == 0 || room == 0) {
+        return 0;
     }
-    auto ask = static_cast<int32_t>(std::min<uint64_t>(remaining_, capacity_));
-    int32_t got = data_(ask, buffer_, arg_);
+    auto ask = static_cast<int32_t>(std::min<uint64_t>({remaining_, room, capacity_, INT32_MAX}));
+    int32_t got = data_(ask, to, arg_);
     if (got < 0) {
         failure_ = failure::callback_failed;
-        return false;
+        return 0;
     }
     if (got == 0) {
         failure_ = failure::ended_early;
-        return false;
+        return 0;
     }
     if (got > ask) {
         failure_ = failure::overrun;
-        return false;
+        return 0;
     }
     if (digest_ != nullptr) {
-        digest_->update(buffer_, static_cast<size_t>(got));
+        digest_->update(to, static_cast<size_t>(got));
+    }
+    remaining_ -= static_cast<uint64_t>(got);
+    return static_cast<size_t>(got);
+}
+
+bool istream_callback::refill()
+{
+    size_t got = fetch(buffer_, capacity_);
+    if (got == 0) {
+        return false;
     }
     window_begin_ = buffer_;
     read_ = buffer_;
     window_end_ = buffer_ + got;
-    remaining_ -= static_cast<uint64_t>(got);
     return true;
 }
 
 std::streamsize istream_callback::xsgetn(char *s, std::streamsize count)
 {
+    // A read this large goes straight from the callback to the caller: one copy fewer.
+    const auto direct = static_cast<std::streamsize>(std::min<size_t>(capacity_, 16384));
     std::streamsize done = 0;
     while (done < count) {
+        if (read_ == window_end_ && count - done >= direct && direct > 0) {
+            size_t got = fetch(reinterpret_cast<unsigned char *>(s + done),
+                               static_cast<uint64_t>(count - done));
+            if (got == 0) {
+                break;
+            }
+            // what went past the window cannot be put back into it
+            window_begin_ = read_;
+            done += static_cast<std::streamsize>(got);
+            continue;
+        }
         if (read_ == window_end_ && !refill()) {
             break;
         }

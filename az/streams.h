@@ -63,6 +63,8 @@ class istream_callback final : public std::streambuf
     int_type pbackfail(int_type c) override;
 
   private:
+    // Asks the callback for up to `room` bytes into `to`; 0 once it failed or the size is in.
+    size_t fetch(unsigned char *to, uint64_t room);
     bool refill();
 
     unsigned char *window_begin_;

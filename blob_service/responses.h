@@ -75,7 +75,8 @@ struct block_list_response {
 struct blob_version {
     std::string etag; // with its quotes
     time_t last_modified = -1;
-    uint64_t size = 0; // the whole blob's; from downloads only
+    uint64_t size = 0;       // the whole blob's; from downloads only
+    std::string content_md5; // base64; of uploads that computed it
 };
 
 struct container_property {

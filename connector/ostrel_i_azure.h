@@ -422,6 +422,12 @@ typedef struct ostrel_i_azure_transfer_state_s {
     ostrel_cond_t cond;
     bool md5_active;
     struct ostrel_i_az_checksum_s *checksum;
+    /* download: written buffers whose bytes the digest has yet to take, the
+     * offset it takes next, and whether a thread is digesting right now */
+    ostrel_i_azure_buffer_t *undigested;
+    uint64_t digest_offset;
+    bool digesting;
+    int64_t blob_size;    /* download: the whole blob's, as a read reported it; -1: unknown */
     char *path;           /* split in place */
     const char *pathname; /* as the host gave it, for errors */
 } ostrel_i_azure_transfer_state_t;

@@ -6,6 +6,7 @@
 
 #include <assert.h>
 #include <stdio.h>
+#include <string.h>
 
 /* Above this the storage layer sends blocks, and the service keeps no MD5
  * of the blob: the digest is made here. */
@@ -17,6 +18,7 @@ typedef struct ostrel_l_azure_recv_put_s {
     AZ_name_value modtime;
     char modtime_text[21];
     int64_t stored_modified; /* last-modified of the version stored; -1: unknown */
+    char stored_md5[33];     /* the digest the storage layer made of the upload; "": none */
 } ostrel_l_azure_recv_put_t;
 
 static void ostrel_l_azure_recv_single_complete(AZ_status status, AZ_error_details *details,
@@ -45,8 +47,11 @@ static int ostrel_l_azure_recv_single_stored(AZ_properties *properties, void *ar
 {
     ostrel_l_azure_recv_put_t *put = (ostrel_l_azure_recv_put_t *)arg;
 
-    if (properties != NULL)
+    if (properties != NULL) {
         put->stored_modified = properties->last_modified;
+        if (properties->md5 != NULL && strlen(properties->md5) == 32)
+            memcpy(put->stored_md5, properties->md5, 33);
+    }
     return 0;
 }
 
@@ -91,19 +96,23 @@ static void ostrel_l_azure_recv_single_checksum(ostrel_i_azure_transfer_state_t 
                                                 const ostrel_l_azure_recv_put_t *put)
 {
     ostrel_result_t result;
+    const char *text = put->stored_md5;
 
-    if (transfer_state->result != OSTREL_SUCCESS || !transfer_state->md5_active ||
-        put->stored_modified < 0)
+    if (transfer_state->result != OSTREL_SUCCESS || put->stored_modified < 0)
         return;
-    result = ostrel_i_az_checksum_finalize(transfer_state->checksum);
-    if (result != OSTREL_SUCCESS) {
-        ostrel_object_free(ostrel_error_get(result));
-        return;
+    if (text[0] == '\0') {
+        if (!transfer_state->md5_active)
+            return;
+        result = ostrel_i_az_checksum_finalize(transfer_state->checksum);
+        if (result != OSTREL_SUCCESS) {
+            ostrel_object_free(ostrel_error_get(result));
+            return;
+        }
+        text = ostrel_i_az_checksum_text(transfer_state->checksum);
     }
     /* Valid for the version stored here, whose time has whole seconds. */
     ostrel_i_az_checksum_add(transfer_state->az_handle->account, transfer_state->container,
-                             transfer_state->key, (time_t)put->stored_modified + 1,
-                             ostrel_i_az_checksum_text(transfer_state->checksum));
+                             transfer_state->key, (time_t)put->stored_modified + 1, text);
 }
 
 static void *ostrel_l_azure_recv_single_thread(void *arg)
@@ -122,7 +131,9 @@ static void *ostrel_l_azure_recv_single_thread(void *arg)
     ostrel_i_azure_transfer_fail(transfer_state,
                                  ostrel_i_azure_recv_register_reads(transfer_state));
 
-    if (transfer_state->result == OSTREL_SUCCESS && announced > OSTREL_L_AZURE_RECV_MD5_THRESHOLD) {
+    /* a stored digest is made below as the bytes go out: one pass is enough */
+    if (transfer_state->result == OSTREL_SUCCESS && announced > OSTREL_L_AZURE_RECV_MD5_THRESHOLD &&
+        !transfer_state->az_handle->storage_options.store_md5) {
         ostrel_result_t result = ostrel_i_az_checksum_init(&transfer_state->checksum, 0);
         if (result != OSTREL_SUCCESS)
             ostrel_object_free(ostrel_error_get(result));

@@ -24,6 +24,46 @@ static int32_t ostrel_l_azure_send_concurrency(ostrel_gfs_operation_t op)
  * failure is then the transfer's). Mutex held. */
 static int ostrel_l_azure_send_pending_buffers(ostrel_i_azure_transfer_state_t *transfer_state);
 
+/* The digest of a whole download is taken from buffers once written, in
+ * file order, on whichever thread completes the write the digest waits for:
+ * the receiving thread only copies. One thread digests at a time; the others
+ * leave their buffers on undigested. Mutex held, released while digesting. */
+static void ostrel_l_azure_send_digest(ostrel_i_azure_transfer_state_t *transfer_state)
+{
+    if (transfer_state->digesting)
+        return;
+    transfer_state->digesting = true;
+    for (;;) {
+        ostrel_i_azure_buffer_t **link = &transfer_state->undigested;
+        ostrel_i_azure_buffer_t *buffer;
+
+        while (*link != NULL && transfer_state->md5_active &&
+               (uint64_t)(*link)->offset != transfer_state->digest_offset)
+            link = &(*link)->next;
+        buffer = *link;
+        if (buffer == NULL)
+            break;
+        *link = buffer->next;
+        if (transfer_state->md5_active) {
+            ostrel_result_t update;
+
+            ostrel_mutex_unlock(&transfer_state->mutex);
+            update = ostrel_i_az_checksum_update(transfer_state->checksum,
+                                                 ostrel_i_azure_buffer_data(buffer),
+                                                 (size_t)buffer->buffer_used);
+            ostrel_mutex_lock(&transfer_state->mutex);
+            if (update != OSTREL_SUCCESS) {
+                ostrel_object_free(ostrel_error_get(update));
+                transfer_state->md5_active = false;
+            }
+            transfer_state->digest_offset += buffer->buffer_used;
+        }
+        ostrel_i_azure_buffer_release(transfer_state, buffer);
+        ostrel_cond_signal(&transfer_state->cond);
+    }
+    transfer_state->digesting = false;
+}
+
 static void ostrel_l_azure_send_write_callback(ostrel_gfs_operation_t op, ostrel_result_t result,
                                                unsigned char *buffer, size_t nbytes, void *user_arg)
 {
@@ -33,8 +73,11 @@ static void ostrel_l_azure_send_write_callback(ostrel_gfs_operation_t op, ostrel
     (void)op;
     ostrel_mutex_lock(&transfer_state->mutex);
     written = ostrel_i_azure_buffer_unlink(&transfer_state->registered, buffer);
-    if (written != NULL)
-        ostrel_i_azure_buffer_release(transfer_state, written);
+    if (written != NULL) {
+        written->next = transfer_state->undigested;
+        transfer_state->undigested = written;
+        ostrel_l_azure_send_digest(transfer_state);
+    }
     /* the result stays the host's; a lost write fails the download */
     if (result != OSTREL_SUCCESS) {
         char *text = ostrel_error_print_friendly(ostrel_error_peek(result));
@@ -98,7 +141,10 @@ static void ostrel_l_azure_send_fill(ostrel_i_azure_transfer_state_t *transfer_s
         uint64_t count;
 
         if (transfer_state->current == NULL) {
-            while (ostrel_i_azure_buffer_count(transfer_state->pending) > 2 * concurrency &&
+            /* buffers the digest lags behind count as well: memory stays bounded */
+            while (ostrel_i_azure_buffer_count(transfer_state->pending) +
+                           ostrel_i_azure_buffer_count(transfer_state->undigested) >
+                       2 * concurrency &&
                    transfer_state->result == OSTREL_SUCCESS)
                 ostrel_cond_wait(&transfer_state->cond, &transfer_state->mutex);
             if (transfer_state->result != OSTREL_SUCCESS)
@@ -137,14 +183,6 @@ static int32_t ostrel_l_azure_send_data(int32_t length, const unsigned char *dat
     if (length < 0)
         return -1;
     ostrel_mutex_lock(&transfer_state->mutex);
-    if (transfer_state->md5_active) {
-        ostrel_result_t update =
-            ostrel_i_az_checksum_update(transfer_state->checksum, data, (size_t)length);
-        if (update != OSTREL_SUCCESS) {
-            ostrel_object_free(ostrel_error_get(update));
-            transfer_state->md5_active = false;
-        }
-    }
     ostrel_l_azure_send_fill(transfer_state, data, (uint64_t)length, concurrency);
     if (transfer_state->result == OSTREL_SUCCESS)
         ostrel_l_azure_send_pending_buffers(transfer_state);
@@ -210,6 +248,17 @@ static void ostrel_l_azure_send_complete(AZ_status status, AZ_error_details *det
     ostrel_mutex_unlock(&transfer_state->mutex);
 }
 
+static int ostrel_l_azure_send_version(AZ_properties *properties, void *arg)
+{
+    ostrel_i_azure_transfer_state_t *transfer_state = (ostrel_i_azure_transfer_state_t *)arg;
+
+    ostrel_mutex_lock(&transfer_state->mutex);
+    if (properties != NULL)
+        transfer_state->blob_size = (int64_t)properties->size;
+    ostrel_mutex_unlock(&transfer_state->mutex);
+    return 0;
+}
+
 /* One try fetches what the range still lacks: a repeated try starts at the
  * first byte not yet delivered, so no byte is written twice or skipped.
  * Mutex held, released around the fetch. */
@@ -228,23 +277,30 @@ static void ostrel_l_azure_send_get(void *arg)
         size = (uint64_t)transfer_state->range_length - done;
     }
     ostrel_mutex_unlock(&transfer_state->mutex);
-    AZ_get_blob(transfer_state->az_handle->client, transfer_state->container, transfer_state->key,
-                offset, size, ostrel_l_azure_send_data, ostrel_l_azure_send_complete,
-                transfer_state);
+    AZ_blob_options options = {NULL, false, ostrel_l_azure_send_version};
+    AZ_get_blob_ex(transfer_state->az_handle->client, transfer_state->container,
+                   transfer_state->key, offset, size, &options, ostrel_l_azure_send_data,
+                   ostrel_l_azure_send_complete, transfer_state);
     ostrel_mutex_lock(&transfer_state->mutex);
 }
 
-/* Waits until every buffer is written, or, once the transfer has failed,
- * until no write is outstanding. Mutex held. */
+/* Waits until every buffer is written and digested, or, once the transfer
+ * has failed, until no write is outstanding and no thread digests. Mutex
+ * held. */
 static void ostrel_l_azure_send_drain(ostrel_i_azure_transfer_state_t *transfer_state)
 {
     for (;;) {
         if (transfer_state->result == OSTREL_SUCCESS)
             ostrel_l_azure_send_pending_buffers(transfer_state);
-        if (transfer_state->registered == NULL &&
-            (transfer_state->pending == NULL || transfer_state->result != OSTREL_SUCCESS))
+        if (transfer_state->registered == NULL && !transfer_state->digesting &&
+            (transfer_state->result != OSTREL_SUCCESS ||
+             (transfer_state->pending == NULL && transfer_state->undigested == NULL)))
             return;
-        ostrel_cond_wait(&transfer_state->cond, &transfer_state->mutex);
+        /* a later range stopped the digest: what it left is only memory */
+        if (!transfer_state->md5_active && transfer_state->undigested != NULL)
+            ostrel_l_azure_send_digest(transfer_state);
+        else
+            ostrel_cond_wait(&transfer_state->cond, &transfer_state->mutex);
     }
 }
 
@@ -264,6 +320,10 @@ static void ostrel_l_azure_send_checksum_store(ostrel_i_azure_transfer_state_t *
     ostrel_result_t result;
 
     if (transfer_state->result != OSTREL_SUCCESS || !transfer_state->md5_active)
+        return;
+    /* a read that named its length is the blob's digest only if it was all of it */
+    if (transfer_state->range_length != -1 &&
+        (int64_t)transfer_state->digest_offset != transfer_state->blob_size)
         return;
     result = ostrel_i_az_checksum_finalize(transfer_state->checksum);
     if (result != OSTREL_SUCCESS) {
@@ -287,7 +347,9 @@ static void *ostrel_l_azure_send_thread(void *arg)
     ostrel_mutex_lock(&transfer_state->mutex);
     ostrel_gridftp_server_begin_transfer(transfer_state->op, 0, NULL);
     ostrel_gridftp_server_get_read_range(transfer_state->op, &offset, &length);
-    if (offset == 0 && length == -1)
+    transfer_state->blob_size = -1;
+    /* a read from the start may be all of the blob, its length named or not */
+    if (offset == 0 && length != 0)
         ostrel_l_azure_send_checksum_start(transfer_state);
     started = time(NULL);
 

@@ -78,6 +78,7 @@ void ostrel_i_azure_transfer_free(ostrel_i_azure_transfer_state_t *transfer_stat
         return;
     /* registered is empty by now: the host holds none of these */
     ostrel_l_azure_transfer_free_list(transfer_state->pending);
+    ostrel_l_azure_transfer_free_list(transfer_state->undigested);
     ostrel_l_azure_transfer_free_list(transfer_state->free_buffers);
     free(transfer_state->current);
     ostrel_i_az_checksum_free(&transfer_state->checksum);

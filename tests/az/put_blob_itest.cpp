@@ -283,8 +283,9 @@ TEST_F(put_blob_itest, staged_uploads_survive_a_cut_request_and_a_busy_burst)
                        R"(","times":2,"respond":{"status":503,"headers":{"Retry-After":"1"}}})");
         pattern source;
         source.size = size;
-        AZ_put_blob(tuned.get(), container.c_str(), "kept", size, nullptr, pattern_supply,
-                    record_complete, static_cast<recorder *>(&source));
+        AZ_blob_options report = {nullptr, false, record_version};
+        AZ_put_blob_ex(tuned.get(), container.c_str(), "kept", size, nullptr, &report,
+                       pattern_supply, record_complete, static_cast<recorder *>(&source));
         proxy.clear_rules();
         EXPECT_EQ(requests_matching(proxy, "PUT", row.sent).size(), row.requests);
         if (row.block_mib == 0) {
@@ -305,6 +306,9 @@ TEST_F(put_blob_itest, staged_uploads_survive_a_cut_request_and_a_busy_burst)
         EXPECT_EQ(last.back().header("x-ms-blob-content-md5"), row.store_md5 ? md5.first : "");
         entry stored = head_entry(client.get(), container, "kept");
         EXPECT_EQ(stored.md5, row.store_md5 ? md5.second : "");
+        // the digest made on the way out is the one the caller is told of
+        ASSERT_EQ(source.versions.size(), 1u);
+        EXPECT_EQ(source.versions[0].md5, stored.md5);
     }
 }
 
@@ -330,6 +334,7 @@ TEST_F(put_blob_itest, block_upload_puts_the_condition_on_the_commit)
     EXPECT_EQ(source.versions[0].etag, "\"0x8DC0\"");
     EXPECT_EQ(source.versions[0].size, one_request_limit + 1);
     EXPECT_EQ(source.versions[0].last_modified, 784111777);
+    EXPECT_EQ(source.versions[0].md5, pattern_md5(source.size).second);
     auto sent = requests_matching(proxy, "PUT", "/new?");
     ASSERT_EQ(sent.size(), 3u);
     for (const auto &request : sent) {
