@@ -8,8 +8,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     char *account = nullptr;
     char *ca_file = nullptr;
     bool adls = false;
+    AZ_client_options tuning = {};
     ostrel_result_t result =
-        ostrel_i_azure_config_parse_json(nullptr, text.c_str(), &account, &adls, &ca_file);
+        ostrel_i_azure_config_parse_json(nullptr, text.c_str(), &account, &adls, &ca_file, &tuning);
     if (result != OSTREL_SUCCESS) {
         FUZZ_CHECK(account == nullptr && ca_file == nullptr);
         ostrel_object_t *error = ostrel_error_get(result);
