@@ -457,6 +457,14 @@ ostrel_result_t ostrel_i_azure_transfer_create(ostrel_gfs_operation_t op,
                                                ostrel_gfs_transfer_info_t *transfer_info,
                                                ostrel_i_azure_handle_t *az_handle,
                                                ostrel_i_azure_transfer_state_t **transfer_state);
+/* Creates the transfer and hands it to worker; when either fails, the
+ * operation is finished here with the result, which is returned. source and
+ * func name a thread-start error. */
+ostrel_result_t ostrel_i_azure_transfer_start(ostrel_gfs_operation_t op,
+                                              ostrel_gfs_transfer_info_t *transfer_info,
+                                              ostrel_i_azure_handle_t *az_handle,
+                                              const char *source, const char *func,
+                                              void *(*worker)(void *));
 /* Frees the record, its buffers and its digest (NULL allowed). */
 void ostrel_i_azure_transfer_free(ostrel_i_azure_transfer_state_t *transfer_state);
 /* Finishes the transfer with its result, unlocks and frees it. */

@@ -157,25 +157,11 @@ ostrel_result_t ostrel_i_azure_recv_single(ostrel_gfs_operation_t op,
                                            ostrel_gfs_transfer_info_t *transfer_info,
                                            ostrel_i_azure_handle_t *az_handle)
 {
-    ostrel_i_azure_transfer_state_t *transfer_state = NULL;
-    ostrel_result_t result;
-
     assert(transfer_info != NULL);
     assert(az_handle != NULL);
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "recv: op=%p pathname=%s\n", (void *)op,
                        transfer_info->pathname ? transfer_info->pathname : "");
-    result = ostrel_i_azure_transfer_create(op, transfer_info, az_handle, &transfer_state);
-    if (result == OSTREL_SUCCESS) {
-        result = ostrel_i_azure_worker_start("recv_single", "ostrel_i_azure_recv_single", false,
-                                             ostrel_l_azure_recv_single_thread, transfer_state);
-        if (result == OSTREL_SUCCESS)
-            return OSTREL_SUCCESS;
-        ostrel_cond_destroy(&transfer_state->cond);
-        ostrel_mutex_destroy(&transfer_state->mutex);
-        ostrel_i_azure_transfer_free(transfer_state);
-    }
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "finished_transfer: op=%p result=%#lx\n",
-                       (void *)op, (unsigned long)result);
-    ostrel_gridftp_server_finished_transfer(op, result);
-    return result;
+    return ostrel_i_azure_transfer_start(op, transfer_info, az_handle, "recv_single",
+                                         "ostrel_i_azure_recv_single",
+                                         ostrel_l_azure_recv_single_thread);
 }

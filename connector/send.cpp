@@ -385,24 +385,10 @@ void ostrel_i_azure_send(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *
                          void *user_arg)
 {
     ostrel_i_azure_handle_t *az_handle = (ostrel_i_azure_handle_t *)user_arg;
-    ostrel_i_azure_transfer_state_t *transfer_state = NULL;
-    ostrel_result_t result;
-
     assert(az_handle != NULL);
     assert(transfer_info != NULL);
     ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "send: op=%p pathname=%s\n", (void *)op,
                        transfer_info->pathname ? transfer_info->pathname : "");
-    result = ostrel_i_azure_transfer_create(op, transfer_info, az_handle, &transfer_state);
-    if (result == OSTREL_SUCCESS) {
-        result = ostrel_i_azure_worker_start("send", "ostrel_i_azure_send", false,
-                                             ostrel_l_azure_send_thread, transfer_state);
-        if (result == OSTREL_SUCCESS)
-            return;
-        ostrel_cond_destroy(&transfer_state->cond);
-        ostrel_mutex_destroy(&transfer_state->mutex);
-        ostrel_i_azure_transfer_free(transfer_state);
-    }
-    ostrel_i_azure_log(OSTREL_AZURE_DEBUG_INFO, "finished_transfer: op=%p result=%#lx\n",
-                       (void *)op, (unsigned long)result);
-    ostrel_gridftp_server_finished_transfer(op, result);
+    ostrel_i_azure_transfer_start(op, transfer_info, az_handle, "send", "ostrel_i_azure_send",
+                                  ostrel_l_azure_send_thread);
 }

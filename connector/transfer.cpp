@@ -87,6 +87,30 @@ void ostrel_i_azure_transfer_free(ostrel_i_azure_transfer_state_t *transfer_stat
     free(transfer_state);
 }
 
+ostrel_result_t ostrel_i_azure_transfer_start(ostrel_gfs_operation_t op,
+                                              ostrel_gfs_transfer_info_t *transfer_info,
+                                              ostrel_i_azure_handle_t *az_handle,
+                                              const char *source, const char *func,
+                                              void *(*worker)(void *))
+{
+    ostrel_i_azure_transfer_state_t *transfer_state = NULL;
+    ostrel_result_t result;
+
+    result = ostrel_i_azure_transfer_create(op, transfer_info, az_handle, &transfer_state);
+    if (result == OSTREL_SUCCESS) {
+        result = ostrel_i_azure_worker_start(source, func, false, worker, transfer_state);
+        if (result == OSTREL_SUCCESS)
+            return OSTREL_SUCCESS;
+        ostrel_cond_destroy(&transfer_state->cond);
+        ostrel_mutex_destroy(&transfer_state->mutex);
+        ostrel_i_azure_transfer_free(transfer_state);
+    }
+    ostrel_i_azure_log_from(OSTREL_AZURE_DEBUG_INFO, func, "finished_transfer: op=%p result=%#lx\n",
+                            (void *)op, (unsigned long)result);
+    ostrel_gridftp_server_finished_transfer(op, result);
+    return result;
+}
+
 void ostrel_i_azure_transfer_finish(ostrel_i_azure_transfer_state_t *transfer_state,
                                     const char *func)
 {
