@@ -18,6 +18,7 @@
 namespace bs = azure::blob_service;
 using ostrel_az::az_result;
 using ostrel_az::istream_callback;
+using ostrel_az::put_blob_commit;
 using ostrel_az::put_blob_job;
 using ostrel_az::put_blob_refresh;
 using ostrel_az::put_blob_source_failed;
@@ -153,9 +154,15 @@ static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_versio
         }
     }
 
-    put_blob_refresh(job.client);
     // Every byte went through the digest once: a streamed block is never sent twice.
-    std::string md5 = digest ? digest->finish_base64() : std::string();
+    put_blob_commit(job, blocks, digest ? digest->finish_base64() : std::string(), version, result);
+}
+
+void ostrel_az::put_blob_commit(const put_blob_job &job, const block_list &blocks,
+                                const std::string &md5, bs::blob_version &version,
+                                az_result &result)
+{
+    put_blob_refresh(job.client);
     auto outcome = job.client.blob
                        ->put_block_list(job.container, job.key, blocks, job.metadata,
                                         job.conditions, &version, md5)

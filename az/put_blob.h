@@ -5,6 +5,7 @@
 #define OSTREL_AZ_PUT_BLOB_H
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "az/client.h"
@@ -39,6 +40,10 @@ bool put_blob_source_failed(const istream_callback &source, uint64_t size, az_re
 
 // Asks the session for a fresh token before a request of a long upload.
 void put_blob_refresh(const AZ_client &client);
+
+// Commits the uploaded blocks, with md5 (base64, may be empty) as the blob's Content-MD5.
+void put_blob_commit(const put_blob_job &job, const block_list &blocks, const std::string &md5,
+                     azure::blob_service::blob_version &version, az_result &result);
 
 // Stages the upload in memory, block by block, so that a failed request is sent again.
 void put_blob_staged(const put_blob_job &job, azure::blob_service::blob_version &version,

@@ -271,14 +271,7 @@ static void ostrel_l_az_put_blob_staged_blocks(const put_blob_job &job, uint64_t
         }
     }
 
-    ostrel_az::put_blob_refresh(job.client);
-    std::string md5 = ostrel_l_az_finish_digest(digest);
-    auto outcome = job.client.blob
-                       ->put_block_list(job.container, job.key, blocks, job.metadata,
-                                        job.conditions, &version, md5)
-                       .get();
-    version.content_md5 = md5;
-    result.take_outcome(outcome);
+    ostrel_az::put_blob_commit(job, blocks, ostrel_l_az_finish_digest(digest), version, result);
 }
 
 void ostrel_az::put_blob_staged(const put_blob_job &job, bs::blob_version &version,
