@@ -15,6 +15,11 @@ storage_error transport_error(CURLcode result)
     error.kind = error_kind::transport;
     error.code = std::to_string(static_cast<int>(result));
     error.code_name = curl_easy_strerror(result);
+    // libcurl's own words do not say what the user can do about it
+    if (result == CURLE_SEND_FAIL_REWIND)
+        error.message = "the connection failed while the body was sent, and a body streamed "
+                        "from its source cannot be sent again (\"upload_block_mib\" stages "
+                        "uploads so that they can)";
     return error;
 }
 
