@@ -42,7 +42,7 @@ config_choice config_location(const std::string &option, const char *env_config,
         return {option, true};
     if (is_set(env_config))
         return {env_config, true};
-    /* the base directory specification ignores a relative XDG_CONFIG_HOME */
+    /* XDG base directories must be absolute: a relative XDG_CONFIG_HOME is ignored */
     if (is_set(xdg_config_home) && xdg_config_home[0] == '/')
         return {std::string(xdg_config_home) + config_suffix, false};
     if (is_set(home))
