@@ -75,15 +75,19 @@ TEST_F(debug_fixture, LevelsOptionsAndTimestampLevels)
     }
 }
 
-TEST_F(debug_fixture, FileIsOpenedForAppendingAndOwned)
+TEST_F(debug_fixture, FileIsOpenedForAppendingOnlyWithLevels)
 {
     char path[] = "/tmp/ostrel-debug-XXXXXX";
     int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, "old\n", 4), 4);
     close(fd);
-    std::string value = std::string("ERROR,") + path;
-    init(value.c_str());
+    std::string never = std::string(path) + ".never";
+    init(("0," + never).c_str());
+    EXPECT_EQ(handle.file, nullptr);
+    EXPECT_NE(access(never.c_str(), F_OK), 0);
+
+    init(("ERROR," + std::string(path)).c_str());
     ASSERT_NE(handle.file, nullptr);
     EXPECT_NE(handle.file, stderr);
     EXPECT_TRUE(handle.using_file);
@@ -95,15 +99,6 @@ TEST_F(debug_fixture, FileIsOpenedForAppendingAndOwned)
     content << in.rdbuf();
     EXPECT_EQ(content.str(), "old\nnew\n");
     unlink(path);
-}
-
-TEST_F(debug_fixture, NoLevelsOpensNoFile)
-{
-    std::string path = "/tmp/ostrel-debug-never-" + std::to_string(getpid());
-    std::string value = "0," + path;
-    init(value.c_str());
-    EXPECT_EQ(handle.file, nullptr);
-    EXPECT_NE(access(path.c_str(), F_OK), 0);
 }
 
 TEST_F(debug_fixture, BadTextTurnsLoggingOffWithOneWarning)

@@ -326,19 +326,6 @@ TEST_F(transfer_fixture, PipeShorterOrLongerThanAnnouncedReachesThePluginAsItIs)
     }
 }
 
-TEST_F(transfer_fixture, ModificationTimeIsHandedOverOnlyWhenGiven)
-{
-    temp_file file(pattern(0, 10));
-    ostrel_host::file_source from(file.fd);
-    auto kept = upload(from, "/c/f", 1234567890);
-    EXPECT_EQ(seen()->modtime_rc, 0);
-    EXPECT_EQ(seen()->modtime, 1234567890);
-    EXPECT_EQ(kept.modification_time, std::optional<time_t>(1234567890));
-    auto none = upload(from, "/c/f");
-    EXPECT_NE(seen()->modtime_rc, 0);
-    EXPECT_FALSE(none.modification_time.has_value());
-}
-
 TEST_F(transfer_fixture, DownloadsLandAtTheirOffsetsInEverySink)
 {
     using ostrel_host::byte_range;

@@ -18,6 +18,7 @@ namespace
 {
 
 using ostrel_cli_test::run_cli;
+using ostrel_cli_test::slurp;
 using ostrel_cli_test::temp_file;
 
 // The emulator's paths and names need no JSON escaping.
@@ -52,10 +53,10 @@ struct cli_emulator : ::testing::Test {
     temp_file config{config_text(emu.account_text, emu.ca_file)};
     temp_file creds_file{creds};
 
-    ostrel_cli_test::run_result cli(std::vector<std::string> args)
+    ostrel_cli_test::run_result cli(std::vector<std::string> args, const std::string &input = "")
     {
         args.insert(args.begin(), {"--config", config.path(), "--creds", creds_file.path()});
-        return run_cli(args);
+        return run_cli(args, {}, input);
     }
 };
 
@@ -172,15 +173,7 @@ TEST_F(cli_emulator, ExpiredTokenOfTheAzureToolIsRenewedThroughTheCommand)
                           "; fi";
     auto r = run_cli({"--config", config.path(), "--token-command", command, "check"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    std::ifstream in(count.path());
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_GE(lines(text).size(), 2u) << "the token command ran only once";
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    EXPECT_GE(lines(slurp(count.path())).size(), 2u) << "the token command ran only once";
 }
 
 void spit(const std::string &path, const std::string &content)
@@ -273,23 +266,13 @@ TEST_F(cli_transfers, PutAndGetKeepDataAndTime)
         {(1 << 18) - 1, (1 << 18) + 2, data.substr((1 << 18) - 1, (1 << 18) + 2)},
     };
     for (const row &w : rows) {
-        std::vector<std::string> range = {"--block-size",
-                                          "256K",
-                                          "get",
-                                          "--offset",
-                                          std::to_string(w.offset),
-                                          "--length",
-                                          std::to_string(w.length),
-                                          root + "up.bin"};
-        std::vector<std::string> to_file = range;
-        to_file.push_back(local("range"));
-        r = cli(to_file);
-        EXPECT_EQ(r.status, 0) << w.offset << r.err;
-        EXPECT_TRUE(slurp(local("range")) == w.expected) << w.offset << " " << w.length;
-        range.push_back("-");
-        r = cli(range);
-        EXPECT_EQ(r.status, 0) << w.offset << r.err;
-        EXPECT_TRUE(r.out == w.expected) << w.offset << " " << w.length << " to stdout";
+        std::string offset = std::to_string(w.offset), length = std::to_string(w.length);
+        for (const std::string &to : {local("range"), std::string("-")}) {
+            r = cli({"--block-size", "256K", "get", "--offset", offset, "--length", length,
+                     root + "up.bin", to});
+            EXPECT_EQ(r.status, 0) << offset << r.err;
+            EXPECT_TRUE((to == "-" ? r.out : slurp(to)) == w.expected) << offset << " " << to;
+        }
     }
     r = cli({"get", "--offset", std::to_string(size + 1), root + "up.bin", local("beyond")});
     EXPECT_EQ(r.status, 1);
@@ -299,17 +282,12 @@ TEST_F(cli_transfers, PutAndGetKeepDataAndTime)
 TEST_F(cli_transfers, StandardInputMustHaveTheAnnouncedSize)
 {
     spit(local("in"), data);
-    ostrel_cli_test::env_changes none;
-    auto put_stdin = [&](const std::string &size, const std::string &key) {
-        std::vector<std::string> args = {"--config", config.path(), "--creds", creds_file.path(),
-                                         "put",      "--size",      size,      "-",
-                                         root + key};
-        return run_cli(args, none, local("in"));
-    };
-    EXPECT_EQ(put_stdin(std::to_string(data.size()), "exact").status, 0);
+    EXPECT_EQ(cli({"put", "--size", std::to_string(data.size()), "-", root + "exact"}, local("in"))
+                  .status,
+              0);
     EXPECT_TRUE(blob("exact") == data);
     for (size_t size : {data.size() - 1, data.size() + 1}) {
-        auto r = put_stdin(std::to_string(size), "wrong");
+        auto r = cli({"put", "--size", std::to_string(size), "-", root + "wrong"}, local("in"));
         EXPECT_EQ(r.status, 1) << size;
         EXPECT_NE(r.err.find("bytes announced"), std::string::npos) << r.err;
         EXPECT_NE(az_itest::head_blob(seed.get(), container, "wrong").status, AZ_OK) << size;
@@ -353,9 +331,7 @@ TEST_F(cli_transfers, BatchRunsInOneSessionAndStopsAtTheFirstFailure)
     // that never ends
     spit(local("batch"), "rm " + root + "missing\nls " + root + "\nls " + std::string(70000, 'x') +
                              "\nrm " + remote + "\n");
-    r = run_cli(
-        {"--config", config.path(), "--creds", creds_file.path(), "batch", "--keep-going", "-"}, {},
-        local("batch"));
+    r = cli({"batch", "--keep-going", "-"}, local("batch"));
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_TRUE(has_line(r.out, "with space")) << r.out;
     EXPECT_NE(r.err.find("standard input line 3: longer than 65536 bytes"), std::string::npos)

@@ -16,57 +16,26 @@ namespace
 using ostrel_cli_test::run_cli;
 using ostrel_cli_test::temp_file;
 
-TEST(Program, HelpListsEveryOptionOfEveryCommand)
+// The help is printed from the tables the parser reads; what can go wrong
+// is a table left out of a page.
+TEST(Program, HelpPagesShowTheirCommandsAndOptions)
 {
-    auto r = run_cli({"--help"});
-    EXPECT_EQ(r.status, 0);
-    for (const char *word : {"check",
-                             "stat",
-                             "ls",
-                             "mkdir",
-                             "rmdir",
-                             "rm",
-                             "cksum",
-                             "get",
-                             "put",
-                             "batch",
-                             "--config",
-                             "--creds",
-                             "--token-command",
-                             "--token-timeout",
-                             "--debug",
-                             "--update-interval",
-                             "--json",
-                             "--streams",
-                             "--block-size",
-                             "--quiet",
-                             "--verbose",
-                             "--help"})
-        EXPECT_NE(r.out.find(std::string("  ") + word + " "), std::string::npos) << word;
-
-    const std::vector<std::pair<std::string, std::vector<std::string>>> commands = {
-        {"check", {"--json"}},
-        {"stat", {"--json"}},
-        {"ls", {"-l", "--json"}},
-        {"mkdir", {}},
-        {"rmdir", {}},
-        {"rm", {}},
-        {"cksum", {"--offset", "--length"}},
-        {"get", {"--offset", "--length", "--continue"}},
-        {"put", {"--mtime", "--no-mtime", "--size"}},
-        {"batch", {"--keep-going"}},
+    struct row {
+        std::vector<std::string> args;
+        std::vector<std::string> shown;
+    } rows[] = {
+        {{"--help"}, {"check", "batch", "--config", "--block-size", "--help"}},
+        {{"get", "--help"}, {"--offset", "--continue", "--help", "--config", "--token-timeout"}},
+        {{"help", "batch"}, {"--keep-going", "--help", "--verbose"}},
     };
-    for (const auto &command : commands) {
-        r = run_cli({command.first, "--help"});
-        EXPECT_EQ(r.status, 0) << command.first << r.err;
-        std::vector<std::string> options = command.second;
-        options.insert(options.end(), {"--help", "--config", "--token-timeout"});
-        for (const std::string &option : options)
-            EXPECT_NE(r.out.find("  " + option + " "), std::string::npos)
-                << command.first << " " << option;
+    for (const row &page : rows) {
+        auto r = run_cli(page.args);
+        EXPECT_EQ(r.status, 0) << page.args[0] << r.err;
+        for (const std::string &word : page.shown)
+            EXPECT_NE(r.out.find("  " + word + " "), std::string::npos) << page.args[0] << word;
     }
 
-    r = run_cli({"ls", "-q"});
+    auto r = run_cli({"ls", "-q"});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err.rfind("ostrel-azure: unknown option -q for ls\nusage: ostrel-azure", 0), 0u)
         << r.err;

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,18 +11,11 @@
 namespace ostrel_cli_test
 {
 
-namespace
-{
-
 std::string slurp(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
-
-} // namespace
 
 temp_file::temp_file(const std::string &content)
 {

@@ -28,6 +28,9 @@ run_result run_cli(const std::vector<std::string> &args, const env_changes &env 
 pid_t start_cli(const std::vector<std::string> &args, const env_changes &env,
                 const std::string &input, const std::string &out, const std::string &err);
 
+// The whole content of a file; empty when it cannot be read.
+std::string slurp(const std::string &path);
+
 // A file that is removed with the object.
 class temp_file
 {
