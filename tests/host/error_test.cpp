@@ -32,28 +32,8 @@ ostrel_object_t *azure_not_found(const char *path)
                                                    "GridFTP-Path: \"", path, "\"");
 }
 
-TEST(ErrorText, ResponseErrorShowsReplyCodeThenEveryCause)
+TEST(ErrorText, TrailingNewlinesAndNoError)
 {
-    ostrel_object_t *error = azure_not_found("/c/x");
-    EXPECT_EQ(friendly(error), "550 PATH_NOT_FOUND: GridFTP-Path: \"/c/x\"\n"
-                               "Azure Error accessing \"/c/x\": 404 ErrorBlobNotFound: "
-                               "The specified blob does not exist.: BlobNotFound");
-    EXPECT_EQ(ostrel_error_ftp_response_code(error), 550);
-    EXPECT_STREQ(ostrel_error_ftp_response_error_code(error), "PATH_NOT_FOUND");
-    ostrel_object_t *cause = ostrel_error_get_cause(error);
-    ASSERT_NE(cause, nullptr);
-    EXPECT_EQ(ostrel_error_ftp_response_code(cause), 0);
-    EXPECT_EQ(ostrel_error_ftp_response_error_code(cause), nullptr);
-    ostrel_object_free(error);
-}
-
-TEST(ErrorText, BareReplyAndTrailingNewlines)
-{
-    ostrel_object_t *bare =
-        ostrel_gfs_ftp_response_error_construct(nullptr, nullptr, 451, "TOO_BUSY", nullptr);
-    EXPECT_EQ(friendly(bare), "451 TOO_BUSY");
-    ostrel_object_free(bare);
-
     // Plug-in messages end in "\n"; the raw text keeps it, the user's text does not.
     ostrel_object_t *plain = ostrel_error_construct_error(
         nullptr, nullptr, OSTREL_ERROR_TYPE_PLUGIN, "config_parse", "parse", 1,

@@ -59,9 +59,6 @@ TEST(InOrderSink, WritesOutInOffsetOrderWithinItsLimit)
         int finish_error;
         std::string output;
     } cases[] = {
-        {"in order", 0, 4, {{0, "ab", 0}, {2, "cd", 0}}, 0, "abcd"},
-        {"reversed", 0, 4, {{4, "ef", 0}, {2, "cd", 0}, {0, "ab", 0}}, 0, "abcdef"},
-        {"from a start", 10, 4, {{12, "cd", 0}, {10, "ab", 0}}, 0, "abcd"},
         {"held exactly to the limit",
          0,
          4,

@@ -42,10 +42,4 @@ inline unsigned char test_dsi_byte(int64_t i)
     return (unsigned char)(i ^ (i >> 8) * 7 ^ (i >> 16) * 31);
 }
 
-/* The plug-in's transfer slots (test_dsi_transfer.cpp), for its own table. */
-struct ostrel_gfs_operation_s;
-struct ostrel_gfs_transfer_info_s;
-void test_dsi_send(ostrel_gfs_operation_s *op, ostrel_gfs_transfer_info_s *info, void *session);
-void test_dsi_recv(ostrel_gfs_operation_s *op, ostrel_gfs_transfer_info_s *info, void *session);
-
 #endif

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <cstdlib>
@@ -33,15 +34,13 @@ std::string pattern(int64_t offset, size_t n)
 
 /* An unlinked temporary file, closed with the object. */
 struct temp_file {
-    int fd;
+    FILE *file = tmpfile();
+    int fd = fileno(file);
     explicit temp_file(const std::string &content = "")
     {
-        char name[] = "/tmp/ostrel-transfer-XXXXXX";
-        fd = mkstemp(name);
-        unlink(name);
         EXPECT_EQ(write(fd, content.data(), content.size()), (ssize_t)content.size());
     }
-    ~temp_file() { close(fd); }
+    ~temp_file() { fclose(file); }
     std::string content() const
     {
         struct stat info;

@@ -302,19 +302,13 @@ TEST_F(cli_transfers, BatchRunsInOneSessionAndStopsAtTheFirstFailure)
 {
     spit(local("my file"), data);
     const std::string remote = "'" + root + "with space'";
-    spit(local("batch"), "# upload, then its checksum from what the upload saw\n"
-                         "put \"" +
-                             local("my file") + "\" " + remote +
-                             "\n\n"
-                             "cksum " +
-                             remote +
-                             "\n"
-                             "get " +
-                             remote + " " + local("back") +
-                             "\n"
-                             "stat --nope /x\n"
-                             "ls " +
-                             root + "\n");
+    std::string batch;
+    for (const std::string &line : std::vector<std::string>{
+             "# upload, then its checksum from what the upload saw",
+             "put \"" + local("my file") + "\" " + remote, "", "cksum " + remote,
+             "get " + remote + " " + local("back"), "stat --nope /x", "ls " + root})
+        batch += line + "\n";
+    spit(local("batch"), batch);
     auto r = cli({"--debug", "INFO", "batch", local("batch")});
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(r.out, "7934c6891a24db4966537637e7947f1b\n");
