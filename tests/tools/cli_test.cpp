@@ -115,7 +115,6 @@ TEST(Arguments, GlobalAndCommandOptions)
     req = parse("ls");
     EXPECT_EQ(req.streams, 4);
     EXPECT_EQ(req.block_size, 1u << 20);
-    EXPECT_EQ(parse("batch --keep-going -").keep_going, true);
 
     // a batch line runs under the run's own options, and may not change them
     request outer = parse("--json --streams 2 batch -");
@@ -129,9 +128,6 @@ TEST(Arguments, GlobalAndCommandOptions)
 
     EXPECT_EQ(parse("ls").path, "/");
     EXPECT_EQ(parse("rm -- -odd").path, "/-odd");
-    req = parse("stat --help");
-    EXPECT_TRUE(req.help && req.command == "stat");
-    EXPECT_EQ(parse("help cksum").command, "cksum");
 }
 
 TEST(Batch, LinesSplitLikeAShell)
