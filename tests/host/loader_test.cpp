@@ -45,8 +45,6 @@ TEST_F(loader_fixture, LoadsShareOneActivationAndTheLastUnloadDeactivates)
     ASSERT_GE(activated, 1);
     ASSERT_NE(first->dsi("test_dsi"), nullptr);
     EXPECT_NE(first->dsi("test_dsi")->stat_func, nullptr);
-    EXPECT_EQ(first->dsi("azure_blob_nope"), nullptr);
-    EXPECT_EQ(first->symbol("no_such_symbol"), nullptr);
 
     auto second = ostrel_host::loaded_module::load("ostrel_test_dsi");
     EXPECT_EQ(*activations, activated);
