@@ -1,11 +1,9 @@
-// Loading a plug-in by module name, activation and deactivation, and the
-// registry through which it publishes its storage interface.
+// Loading a plug-in by module name, activation and deactivation.
 #include "host/ostrel_host_runtime.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <stdexcept>
 
 namespace
@@ -72,22 +70,6 @@ TEST_F(loader_fixture, FailuresNameTheCause)
     // a later load activates afresh
     unsetenv("OSTREL_TEST_DSI_REFUSE");
     EXPECT_NE(ostrel_host::loaded_module::load("ostrel_test_dsi")->dsi("test_dsi"), nullptr);
-}
-
-TEST(ExtensionRegistry, NameTakenOnceUntilRemoved)
-{
-    auto *registry = &ostrel_i_gfs_dsi_registry;
-    void *key = (void *)"registry_test_dsi";
-    int first = 1, second = 2;
-    char name[32];
-    strcpy(name, "registry_test_dsi");
-    ASSERT_EQ(ostrel_extension_registry_add(registry, name, nullptr, &first), 0);
-    // the registry keeps its own copy of the name
-    strcpy(name, "scribbled-over");
-    EXPECT_NE(ostrel_extension_registry_add(registry, key, nullptr, &second), 0);
-    EXPECT_EQ(ostrel_extension_lookup(registry, "registry_test_dsi"), &first);
-    EXPECT_EQ(ostrel_extension_registry_remove(registry, key), &first);
-    EXPECT_EQ(ostrel_extension_registry_remove(registry, key), nullptr);
 }
 
 } // namespace

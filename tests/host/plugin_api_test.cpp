@@ -1,0 +1,332 @@
+// The host's C interface for plug-ins: error objects and result handles with
+// the text a user reads, hash tables and the string hash plug-ins use for
+// inode numbers, the debug variable, and the extension registry.
+#include "host/ostrel_host.h"
+#include "host/ostrel_host_runtime.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+std::string friendly(ostrel_object_t *error)
+{
+    char *text = ostrel_error_print_friendly(error);
+    std::string copy = text ? text : "<null>";
+    free(text);
+    return copy;
+}
+
+ostrel_object_t *azure_not_found(const char *path)
+{
+    ostrel_object_t *cause = ostrel_error_construct_error(
+        nullptr, nullptr, OSTREL_ERROR_TYPE_AZURE, "module", "to_error", 12,
+        "Azure Error accessing \"%s\": %s %s: %s: %s", path, "404", "ErrorBlobNotFound",
+        "The specified blob does not exist.", "BlobNotFound");
+    return ostrel_gfs_ftp_response_error_construct(nullptr, cause, 550, "PATH_NOT_FOUND", "%s%s%s",
+                                                   "GridFTP-Path: \"", path, "\"");
+}
+
+TEST(ErrorText, TrailingNewlinesAndNoError)
+{
+    // Plug-in messages end in "\n"; the raw text keeps it, the user's text does not.
+    ostrel_object_t *plain = ostrel_error_construct_error(
+        nullptr, nullptr, OSTREL_ERROR_TYPE_PLUGIN, "config_parse", "parse", 1,
+        "Error parsing storage account: %s\n", "wrong type");
+    EXPECT_STREQ(ostrel_error_get_text(plain), "Error parsing storage account: wrong type\n");
+    EXPECT_EQ(friendly(plain), "Error parsing storage account: wrong type");
+    ostrel_object_free(plain);
+
+    char *none = ostrel_error_print_friendly(nullptr);
+    ASSERT_NE(none, nullptr);
+    EXPECT_NE(std::string(none), "");
+    free(none);
+}
+
+TEST(ErrorText, SystemErrorCarriesErrnoTextAndReplyCode)
+{
+    ostrel_result_t result =
+        ostrel_i_gfs_error_system(0, ENOMEM, "System error%s%s", " in ", "malloc");
+    ostrel_object_t *error = ostrel_error_peek(result);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(ostrel_error_system_errno(error), ENOMEM);
+    EXPECT_EQ(friendly(error), "System error in malloc: Cannot allocate memory");
+    EXPECT_EQ(ostrel_host::take_error(result).reply_code, 0);
+
+    ostrel_host::error_info wrapped =
+        ostrel_host::take_error(ostrel_i_gfs_error_system(451, ENOENT, "open %s", "/tmp/x"));
+    EXPECT_EQ(wrapped.reply_code, 451);
+    EXPECT_EQ(wrapped.system_errno, ENOENT);
+    EXPECT_EQ(wrapped.text, "451\nopen /tmp/x: No such file or directory");
+    ostrel_host::error_info plain =
+        ostrel_host::take_error(ostrel_i_gfs_error_system(0, 0, "ostrel_thread_create"));
+    EXPECT_EQ(plain.text, "ostrel_thread_create");
+    EXPECT_EQ(plain.system_errno, 0);
+}
+
+TEST(ErrorRegistry, PeekKeepsGetAndTakeErrorRemove)
+{
+    ostrel_object_t *error = azure_not_found("/a");
+    ostrel_result_t result = ostrel_error_put(error);
+    ASSERT_NE(result, OSTREL_SUCCESS);
+    ASSERT_NE(result, OSTREL_FAILURE);
+    EXPECT_EQ(ostrel_error_peek(result), error);
+    EXPECT_EQ(ostrel_error_get(result), error);
+    EXPECT_EQ(ostrel_error_get(result), nullptr);
+    ostrel_object_free(error);
+
+    EXPECT_TRUE(ostrel_host::take_error(OSTREL_SUCCESS).ok);
+    result = ostrel_error_put(azure_not_found("/c/k"));
+    ostrel_host::error_info info = ostrel_host::take_error(result);
+    EXPECT_FALSE(info.ok);
+    EXPECT_EQ(info.reply_code, 550);
+    EXPECT_EQ(info.response_error_code, "PATH_NOT_FOUND");
+    EXPECT_NE(info.text.find("GridFTP-Path: \"/c/k\"\nAzure Error accessing \"/c/k\""),
+              std::string::npos);
+    EXPECT_EQ(ostrel_error_peek(result), nullptr);
+
+    // A construction that ran out of memory hands NULL to put: that must not read as success.
+    EXPECT_NE(ostrel_error_put(nullptr), OSTREL_SUCCESS);
+    EXPECT_EQ(ostrel_error_get(OSTREL_FAILURE), nullptr);
+    ostrel_host::error_info generic = ostrel_host::take_error(OSTREL_FAILURE);
+    EXPECT_FALSE(generic.ok);
+    EXPECT_EQ(generic.reply_code, 0);
+    EXPECT_FALSE(generic.text.empty());
+}
+
+TEST(ErrorRegistry, ConcurrentPutsGetDistinctHandles)
+{
+    const int threads = 4, per_thread = 500;
+    std::vector<std::vector<ostrel_result_t>> handles(threads);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; t++) {
+        workers.emplace_back([&handles, t] {
+            for (int i = 0; i < per_thread; i++) {
+                handles[t].push_back(ostrel_error_put(ostrel_error_construct_error(
+                    nullptr, nullptr, 0, "f", "g", i, "error %d/%d", t, i)));
+            }
+        });
+    }
+    for (std::thread &w : workers)
+        w.join();
+    for (int t = 0; t < threads; t++) {
+        for (int i = 0; i < per_thread; i++) {
+            ostrel_result_t h = handles[t][i];
+            ostrel_object_t *error = ostrel_error_get(h);
+            ASSERT_NE(error, nullptr);
+            EXPECT_EQ(std::string(ostrel_error_get_text(error)),
+                      "error " + std::to_string(t) + "/" + std::to_string(i));
+            ostrel_object_free(error);
+        }
+    }
+}
+
+TEST(StringHash, KnownValues)
+{
+    // ELF hash values computed independently (python3, the textbook algorithm).
+    struct {
+        const char *text;
+        int limit;
+        int expected;
+    } cases[] = {
+        {"/", 0x7fffffff, 47},
+        {"", 0x7fffffff, 0},
+        {"photos/2024/", 0x7fffffff, 55205391},
+        {"a-very-long-container-name-0123456789", 0x7fffffff, 65309881},
+        {"photos", 1024, 867},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(ostrel_hashtable_string_hash((void *)c.text, c.limit), c.expected) << c.text;
+    }
+    EXPECT_EQ(ostrel_hashtable_string_hash(nullptr, 0x7fffffff), 0);
+}
+
+int destroyed = 0;
+void count_destroy(void *)
+{
+    destroyed++;
+}
+
+TEST(HashTable, KeysFoundByTextRemovedAndEveryDatumDestroyed)
+{
+    ostrel_hashtable_t table;
+    ASSERT_EQ(ostrel_hashtable_init(&table, 8, ostrel_hashtable_string_hash,
+                                    ostrel_hashtable_string_keyeq),
+              0);
+    std::vector<std::string> keys;
+    for (int i = 0; i < 200; i++)
+        keys.push_back("key-" + std::to_string(i));
+    for (std::string &k : keys)
+        ASSERT_EQ(ostrel_hashtable_insert(&table, &k[0], &k), 0);
+    // equal text in other storage is the same key
+    std::string twin = keys[7];
+    EXPECT_NE(ostrel_hashtable_insert(&table, &twin[0], &twin), 0);
+    EXPECT_EQ(ostrel_hashtable_lookup(&table, &twin[0]), &keys[7]);
+    EXPECT_EQ(ostrel_hashtable_size(&table), 200);
+    for (int i = 0; i < 200; i += 2)
+        EXPECT_EQ(ostrel_hashtable_remove(&table, &keys[i][0]), &keys[i]);
+    EXPECT_EQ(ostrel_hashtable_remove(&table, &keys[0][0]), nullptr);
+    EXPECT_EQ(ostrel_hashtable_size(&table), 100);
+    for (int i = 0; i < 200; i++)
+        EXPECT_EQ(ostrel_hashtable_lookup(&table, &keys[i][0]), i % 2 ? &keys[i] : nullptr);
+    // a removed key may be inserted again
+    EXPECT_EQ(ostrel_hashtable_insert(&table, &keys[0][0], &keys[0]), 0);
+    destroyed = 0;
+    ostrel_hashtable_destroy_all(&table, count_destroy);
+    EXPECT_EQ(destroyed, 101);
+    EXPECT_EQ(table, nullptr);
+}
+
+int bad_hash(void *key, int limit)
+{
+    return *static_cast<const char *>(key) == 'n' ? -7 : limit + 5;
+}
+
+TEST(HashTable, OutOfRangeHashDoesNotEscapeTable)
+{
+    ostrel_hashtable_t table;
+    ASSERT_EQ(ostrel_hashtable_init(&table, 3, bad_hash, ostrel_hashtable_string_keyeq), 0);
+    int a = 1, b = 2;
+    EXPECT_EQ(ostrel_hashtable_insert(&table, (void *)"neg", &a), 0);
+    EXPECT_EQ(ostrel_hashtable_insert(&table, (void *)"big", &b), 0);
+    EXPECT_EQ(ostrel_hashtable_lookup(&table, (void *)"neg"), &a);
+    EXPECT_EQ(ostrel_hashtable_lookup(&table, (void *)"big"), &b);
+    ostrel_hashtable_destroy_all(&table, nullptr);
+}
+
+const char *const var = "OSTREL_HOST_TEST_DEBUG";
+const char *const names = "TRACE INFO DEBUG WARNING ERROR";
+
+struct debug_fixture : ::testing::Test {
+    ostrel_debug_handle_t handle{};
+    std::string warning;
+
+    void init(const char *value)
+    {
+        if (value)
+            setenv(var, value, 1);
+        else
+            unsetenv(var);
+        ::testing::internal::CaptureStderr();
+        ostrel_debug_init(var, names, &handle);
+        warning = ::testing::internal::GetCapturedStderr();
+    }
+    void TearDown() override
+    {
+        if (handle.using_file && handle.file)
+            fclose(handle.file);
+        unsetenv(var);
+    }
+};
+
+TEST_F(debug_fixture, LevelsOptionsAndTimestampLevels)
+{
+    struct {
+        const char *value;
+        uint32_t levels;
+        bool thread_ids;
+        uint32_t timestamp_levels;
+    } cases[] = {
+        {"ERROR", 16, false, 0},
+        {"error|Warning", 24, false, 0},
+        {"TRACE | INFO", 3, false, 0},
+        {"all|ERROR", 31, false, 0},
+        {"16", 16, false, 0},
+        {"0x80000001", 0x80000001u, false, 0},
+        {"ERROR,-,thread_ids", 16, true, 0},
+        {"ERROR,,1", 16, true, 0},
+        {"ERROR,,0", 16, false, 0},
+        {"ALL,,,TRACE", 31, false, 1},
+        {"ALL,,THREAD_IDS,0x18", 31, true, 24},
+    };
+    for (const auto &c : cases) {
+        init(c.value);
+        EXPECT_EQ(handle.levels, c.levels) << c.value;
+        EXPECT_EQ(handle.file, stderr) << c.value;
+        EXPECT_FALSE(handle.using_file);
+        EXPECT_EQ(handle.thread_ids, c.thread_ids) << c.value;
+        EXPECT_EQ(handle.timestamp_levels, c.timestamp_levels) << c.value;
+        EXPECT_EQ(warning, "") << c.value;
+    }
+    for (const char *off : {(const char *)nullptr, ""}) {
+        init(off);
+        EXPECT_EQ(handle.levels, 0u);
+        EXPECT_EQ(handle.file, nullptr);
+        EXPECT_EQ(warning, "");
+    }
+}
+
+TEST_F(debug_fixture, FileIsOpenedForAppendingOnlyWithLevels)
+{
+    char path[] = "/tmp/ostrel-debug-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, "old\n", 4), 4);
+    close(fd);
+    std::string never = std::string(path) + ".never";
+    init(("0," + never).c_str());
+    EXPECT_EQ(handle.file, nullptr);
+    EXPECT_NE(access(never.c_str(), F_OK), 0);
+
+    init(("ERROR," + std::string(path)).c_str());
+    ASSERT_NE(handle.file, nullptr);
+    EXPECT_NE(handle.file, stderr);
+    EXPECT_TRUE(handle.using_file);
+    fputs("new\n", handle.file);
+    fclose(handle.file);
+    handle.file = nullptr;
+    std::ifstream in(path);
+    std::stringstream content;
+    content << in.rdbuf();
+    EXPECT_EQ(content.str(), "old\nnew\n");
+    unlink(path);
+}
+
+TEST_F(debug_fixture, BadTextTurnsLoggingOffWithOneWarning)
+{
+    const char *bad[] = {
+        "BOGUS",       "ERROR|", "ERROR,,frobnicate", "1,-,0,2,5",
+        "0x1ffffffff", "12abc",  "ERROR,,,NOPE",      "ERROR,/nonexistent-dir/x/trace.log",
+    };
+    for (const char *value : bad) {
+        init(value);
+        EXPECT_EQ(handle.levels, 0u) << value;
+        EXPECT_EQ(handle.file, nullptr) << value;
+        EXPECT_FALSE(handle.using_file) << value;
+        EXPECT_NE(warning.find(var), std::string::npos) << value << ": " << warning;
+        EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1) << warning;
+    }
+    init("WARN");
+    // the warning names what was wrong and what would have been right
+    EXPECT_NE(warning.find("\"WARN\""), std::string::npos) << warning;
+    EXPECT_NE(warning.find("WARNING"), std::string::npos) << warning;
+}
+
+TEST(ExtensionRegistry, NameTakenOnceUntilRemoved)
+{
+    auto *registry = &ostrel_i_gfs_dsi_registry;
+    void *key = (void *)"registry_test_dsi";
+    int first = 1, second = 2;
+    char name[32];
+    strcpy(name, "registry_test_dsi");
+    ASSERT_EQ(ostrel_extension_registry_add(registry, name, nullptr, &first), 0);
+    // the registry keeps its own copy of the name
+    strcpy(name, "scribbled-over");
+    EXPECT_NE(ostrel_extension_registry_add(registry, key, nullptr, &second), 0);
+    EXPECT_EQ(ostrel_extension_lookup(registry, "registry_test_dsi"), &first);
+    EXPECT_EQ(ostrel_extension_registry_remove(registry, key), &first);
+    EXPECT_EQ(ostrel_extension_registry_remove(registry, key), nullptr);
+}
+
+} // namespace
