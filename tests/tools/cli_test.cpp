@@ -100,8 +100,6 @@ TEST(Arguments, GlobalAndCommandOptions)
     EXPECT_TRUE(req.verbose && req.resume);
     EXPECT_EQ(req.offset + req.length, 15);
     EXPECT_EQ(req.path + " " + req.local, "/c/b local");
-    EXPECT_EQ(req.global_args,
-              (std::vector<std::string>{"--streams", "64", "--block-size", "64M", "--verbose"}));
     EXPECT_EQ(parse("--block-size 4k ls").block_size, 4096u);
     EXPECT_EQ(parse("--block-size=1 ls").block_size, 1u);
     EXPECT_EQ(parse("--block-size 65536K ls").block_size, 64u << 20);
