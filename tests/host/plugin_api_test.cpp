@@ -325,6 +325,7 @@ TEST(ExtensionRegistry, NameTakenOnceUntilRemoved)
     strcpy(name, "scribbled-over");
     EXPECT_NE(ostrel_extension_registry_add(registry, key, nullptr, &second), 0);
     EXPECT_EQ(ostrel_extension_lookup(registry, "registry_test_dsi"), &first);
+    EXPECT_EQ(ostrel_extension_lookup(registry, nullptr), nullptr);
     EXPECT_EQ(ostrel_extension_registry_remove(registry, key), &first);
     EXPECT_EQ(ostrel_extension_registry_remove(registry, key), nullptr);
 }
