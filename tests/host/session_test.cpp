@@ -280,12 +280,14 @@ struct transfer_fixture : session_fixture {
         return exported<std::shared_ptr<test_dsi_transfer>>("ostrel_test_dsi_last_transfer");
     }
 
-    ostrel_host::transfer_result upload(ostrel_host::source &from, const std::string &path = "/c/f")
+    ostrel_host::transfer_result upload(ostrel_host::source &from, const std::string &path = "/c/f",
+                                        std::optional<time_t> modtime = std::nullopt)
     {
         progress.clear();
         ostrel_host::recv_request request;
         request.path = path;
         request.from = &from;
+        request.modification_time = modtime;
         request.on_progress = [this](uint64_t done) { progress.push_back(done); };
         return session->recv(request);
     }
@@ -358,17 +360,18 @@ TEST_F(transfer_fixture, UploadsDeliverEveryBlockOnceInEveryOrderingMode)
         bool pipe;
         size_t size;
         const char *path;
+        std::optional<time_t> modtime;
     } cases[] = {
-        {ostrel_host::stream_order::parallel, 1000, false, 40 * B + 17, "/c/f"},
-        {ostrel_host::stream_order::parallel, 1000, true, 12 * B + 5, "/c/f"},
-        {ostrel_host::stream_order::parallel, 300, false, 7 * B + 1, "/c/small"},
-        {ostrel_host::stream_order::reverse, 0, false, 9 * B + 100, "/c/f"},
-        {ostrel_host::stream_order::reverse, 0, true, 9 * B + 100, "/c/f"},
-        {ostrel_host::stream_order::parallel, 0, false, 8 * B, "/c/f"},
-        {ostrel_host::stream_order::reverse, 0, true, 8 * B, "/c/f"},
-        {ostrel_host::stream_order::parallel, 0, false, 1, "/c/f"},
-        {ostrel_host::stream_order::parallel, 0, false, 0, "/c/f"},
-        {ostrel_host::stream_order::reverse, 0, true, 0, "/c/f"},
+        {ostrel_host::stream_order::parallel, 1000, false, 40 * B + 17, "/c/f", 1234567890},
+        {ostrel_host::stream_order::parallel, 1000, true, 12 * B + 5, "/c/f", {}},
+        {ostrel_host::stream_order::parallel, 300, false, 7 * B + 1, "/c/small", {}},
+        {ostrel_host::stream_order::reverse, 0, false, 9 * B + 100, "/c/f", {}},
+        {ostrel_host::stream_order::reverse, 0, true, 9 * B + 100, "/c/f", 0},
+        {ostrel_host::stream_order::parallel, 0, false, 8 * B, "/c/f", {}},
+        {ostrel_host::stream_order::reverse, 0, true, 8 * B, "/c/f", {}},
+        {ostrel_host::stream_order::parallel, 0, false, 1, "/c/f", {}},
+        {ostrel_host::stream_order::parallel, 0, false, 0, "/c/f", {}},
+        {ostrel_host::stream_order::reverse, 0, true, 0, "/c/f", {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.pipe ? "pipe " : "file ") + std::to_string(c.size) + " " +
@@ -379,7 +382,8 @@ TEST_F(transfer_fixture, UploadsDeliverEveryBlockOnceInEveryOrderingMode)
         filled_pipe pipe(content);
         ostrel_host::file_source from_file(file.fd);
         ostrel_host::stream_source from_pipe(pipe.fds[0], (int64_t)c.size);
-        auto result = c.pipe ? upload(from_pipe, c.path) : upload(from_file, c.path);
+        auto result =
+            c.pipe ? upload(from_pipe, c.path, c.modtime) : upload(from_file, c.path, c.modtime);
         EXPECT_TRUE(result.error.ok) << result.error.text;
         EXPECT_EQ(result.bytes, c.size);
         auto t = seen();
@@ -387,6 +391,10 @@ TEST_F(transfer_fixture, UploadsDeliverEveryBlockOnceInEveryOrderingMode)
         EXPECT_EQ(t->alloc_size, (int64_t)c.size);
         EXPECT_TRUE(t->truncate);
         EXPECT_EQ(t->path, c.path);
+        // the time only when given, and 0 is a time
+        EXPECT_EQ(t->modtime_rc == 0, c.modtime.has_value());
+        EXPECT_EQ(t->modtime, c.modtime.value_or(-1));
+        EXPECT_EQ(result.modification_time, c.modtime);
         EXPECT_EQ(progress.empty() ? 0 : progress.back(), c.size);
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
         if (c.jitter_us > 0 && c.size > 8 * B) {
