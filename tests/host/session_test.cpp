@@ -604,6 +604,7 @@ TEST_F(transfer_fixture, ExactlyOneFinishAndNoCallbackAfterIt)
     // a finish long after the first: the record waits for the thread that made it
     auto *release =
         static_cast<std::atomic<bool> *>(module->symbol("ostrel_test_dsi_release_late"));
+    *release = false;
     ASSERT_TRUE(download(to, 100, {}, "/late").error.ok);
     for (int i = 0; i < 100; i++)
         command(OSTREL_GFS_CMD_MKD);
