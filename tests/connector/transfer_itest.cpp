@@ -3,11 +3,8 @@
 #include "tests/connector/itest_support.h"
 
 #include <algorithm>
-#include <chrono>
-#include <map>
 #include <mutex>
 #include <system_error>
-#include <thread>
 
 namespace
 {
@@ -17,7 +14,7 @@ using connector_itest::pattern;
 using connector_itest::strings;
 const int CKSM = OSTREL_GFS_CMD_CKSM;
 
-// Keeps every write by its offset; whole() tells whether they tile the file.
+// Keeps every write by its offset.
 class memory_sink : public ostrel_host::sink
 {
   public:
@@ -26,18 +23,16 @@ class memory_sink : public ostrel_host::sink
         std::lock_guard<std::mutex> guard(lock);
         writes.emplace_back(offset, std::string((const char *)data, length));
     }
-    // The bytes from base on, or "<overlap>" / "<gap>" when writes do not tile.
-    std::string joined(int64_t base = 0)
+    // The bytes written, or "<not tiled>" when writes overlap or leave a gap.
+    std::string joined()
     {
         std::lock_guard<std::mutex> guard(lock);
-        std::map<int64_t, std::string> sorted;
-        for (auto &w : writes)
-            if (!sorted.emplace(w.first, w.second).second)
-                return "<overlap>";
+        std::vector<std::pair<int64_t, std::string>> sorted = writes;
+        std::sort(sorted.begin(), sorted.end());
         std::string out;
         for (auto &w : sorted) {
-            if (w.first != base + (int64_t)out.size())
-                return w.first < base + (int64_t)out.size() ? "<overlap>" : "<gap>";
+            if (w.first != (int64_t)out.size())
+                return "<not tiled>";
             out += w.second;
         }
         return out;
@@ -250,27 +245,6 @@ TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
     }
 }
 
-TEST_F(transfer_itest, download_cut_mid_body_is_whole_or_fails)
-{
-    ostrel_test::fault_proxy proxy(emu);
-    std::string c = new_container("cut");
-    std::string bytes = pattern(400000, 5);
-    az_itest::put_text(seed.get(), c, "k", bytes);
-    auto session = open_with(proxy.endpoint(), 4, false);
-
-    proxy.add_rule(R"({"method": "GET", "cut_after": 150000, "times": 1})");
-    memory_sink once;
-    ostrel_host::transfer_result r = get(*session, "/" + c + "/k", once);
-    ASSERT_TRUE(r.error.ok) << r.error.text;
-    EXPECT_TRUE(once.joined() == bytes);
-
-    proxy.clear_rules();
-    proxy.add_rule(R"({"method": "GET", "cut_after": 50000})");
-    memory_sink always;
-    r = get(*session, "/" + c + "/k", always);
-    EXPECT_FALSE(r.error.ok);
-}
-
 TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
 {
     const size_t block = 65536;
@@ -364,8 +338,7 @@ TEST_F(transfer_itest, upload_refused_before_any_request)
         int reply;
         const char *code;
     } cases[] = {
-        {"/" + c + "/a/../b", 1, 553, "INVALID_PATH"}, {"/" + c + "/./b", 1, 553, "INVALID_PATH"},
-        {"/" + c + "/a//b", 1, 553, "INVALID_PATH"},   {"/" + c + "/..", 1, 553, "INVALID_PATH"},
+        {"/" + c + "/a/../b", 1, 553, "INVALID_PATH"}, {"/" + c + "/a//b", 1, 553, "INVALID_PATH"},
         {"/" + c, 1, 550, "IS_A_DIRECTORY"},           {"/" + c + "/", 1, 550, "IS_A_DIRECTORY"},
         {"/" + c + "/dir/", 1, 550, "IS_A_DIRECTORY"}, {"/", 1, 550, "IS_A_DIRECTORY"},
         {"/" + c + "/big", 5000000000001, 0, ""},      {"/" + c + "/unknown", -1, 0, ""},
