@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace
@@ -108,35 +106,6 @@ TEST_F(ChecksumCache, AccountsAndNamesNeverShareEntries)
     ASSERT_EQ(ostrel_i_az_checksum_add("x", "ab", "c", 1000, kDigest2), 0);
     EXPECT_EQ(find("x", "a", "bc", 0), "");
     EXPECT_EQ(find("x", "ab", "c", 0), kDigest2);
-}
-
-// Meant for the thread-sanitizer build: transfers and checksum commands of
-// different sessions add and look up at the same time.
-TEST_F(ChecksumCache, ConcurrentAddAndFind)
-{
-    const int kThreads = 8;
-    const int kRounds = 400;
-    std::vector<std::thread> threads;
-    std::vector<int> wrong(kThreads, 0);
-
-    for (int t = 0; t < kThreads; t++) {
-        threads.emplace_back([t, &wrong] {
-            const char *account = t % 2 ? kAccountA : kAccountB;
-            const char *digest = t % 2 ? kDigest1 : kDigest2;
-            for (int i = 0; i < kRounds; i++) {
-                std::string key = "k" + std::to_string(i % 17);
-                ostrel_i_az_checksum_add(account, "c", key.c_str(), 1000 + i, digest);
-                char out[33];
-                if (ostrel_i_az_checksum_find(account, "c", key.c_str(), 0, out) &&
-                    std::strcmp(out, digest) != 0)
-                    wrong[t]++;
-            }
-        });
-    }
-    for (std::thread &thread : threads)
-        thread.join();
-    for (int t = 0; t < kThreads; t++)
-        EXPECT_EQ(wrong[t], 0) << "thread " << t << " saw another account's digest";
 }
 
 } // namespace
