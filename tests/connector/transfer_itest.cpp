@@ -210,7 +210,7 @@ TEST_F(transfer_itest, whole_download_caches_its_digest)
     }
 }
 
-TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
+TEST_F(transfer_itest, download_at_the_end_sends_nothing_and_a_cut_one_is_whole_or_fails)
 {
     ostrel_test::fault_proxy proxy(emu);
     std::string c = new_container("end");
@@ -243,6 +243,15 @@ TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
         EXPECT_EQ(r.error.ok, t.ok) << t.offset << "," << t.length << ": " << r.error.text;
         EXPECT_EQ(r.bytes, 0u);
     }
+
+    // a body cut once is fetched again and whole; one cut every time fails
+    proxy.clear_rules();
+    proxy.add_rule(R"({"method": "GET", "cut_after": 1000, "times": 1})");
+    memory_sink once;
+    ASSERT_TRUE(get(*session, path, once).error.ok);
+    EXPECT_TRUE(once.joined() == bytes);
+    proxy.add_rule(R"({"method": "GET", "cut_after": 1000})");
+    EXPECT_FALSE(get(*session, path, sink).error.ok);
 }
 
 TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
