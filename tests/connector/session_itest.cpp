@@ -3,30 +3,13 @@
 #include "tests/connector/itest_support.h"
 
 #include <cstdio>
-#include <map>
 
 namespace
 {
 
 using documents_t = std::map<std::string, std::string>;
 
-class session_itest : public connector_itest::plugin_test
-{
-  protected:
-    std::map<std::string, int> asked;
-
-    // A session whose host has exactly these documents.
-    std::unique_ptr<ostrel_host::session> session_with(const documents_t &documents)
-    {
-        ostrel_host::session_options options;
-        options.documents = [this, documents](const std::string &key) {
-            asked[key]++;
-            auto it = documents.find(key);
-            return it == documents.end() ? std::nullopt : std::optional<std::string>(it->second);
-        };
-        return std::make_unique<ostrel_host::session>(dsi, options);
-    }
-};
+using session_itest = connector_itest::plugin_test;
 
 TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
 {
