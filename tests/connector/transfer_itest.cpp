@@ -210,7 +210,7 @@ TEST_F(transfer_itest, whole_download_caches_its_digest)
     }
 }
 
-TEST_F(transfer_itest, download_at_the_end_sends_nothing_and_a_cut_one_is_whole_or_fails)
+TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
 {
     ostrel_test::fault_proxy proxy(emu);
     std::string c = new_container("end");
@@ -243,15 +243,27 @@ TEST_F(transfer_itest, download_at_the_end_sends_nothing_and_a_cut_one_is_whole_
         EXPECT_EQ(r.error.ok, t.ok) << t.offset << "," << t.length << ": " << r.error.text;
         EXPECT_EQ(r.bytes, 0u);
     }
+}
 
-    // a body cut once is fetched again and whole; one cut every time fails
-    proxy.clear_rules();
-    proxy.add_rule(R"({"method": "GET", "cut_after": 1000, "times": 1})");
+TEST_F(transfer_itest, download_cut_mid_body_is_whole_or_fails)
+{
+    ostrel_test::fault_proxy proxy(emu);
+    std::string c = new_container("cut");
+    std::string bytes = pattern(400000, 5);
+    az_itest::put_text(seed.get(), c, "k", bytes);
+    auto session = open_with(proxy.endpoint(), 4, false);
+
+    proxy.add_rule(R"({"method": "GET", "cut_after": 150000, "times": 1})");
     memory_sink once;
-    ASSERT_TRUE(get(*session, path, once).error.ok);
+    ostrel_host::transfer_result r = get(*session, "/" + c + "/k", once);
+    ASSERT_TRUE(r.error.ok) << r.error.text;
     EXPECT_TRUE(once.joined() == bytes);
-    proxy.add_rule(R"({"method": "GET", "cut_after": 1000})");
-    EXPECT_FALSE(get(*session, path, sink).error.ok);
+
+    proxy.clear_rules();
+    proxy.add_rule(R"({"method": "GET", "cut_after": 50000})");
+    memory_sink always;
+    r = get(*session, "/" + c + "/k", always);
+    EXPECT_FALSE(r.error.ok);
 }
 
 TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
