@@ -17,7 +17,9 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -82,21 +84,31 @@ class plugin_test : public ::testing::Test
                "\", \"adls\": " + (adls ? "true" : "false") + ", \"retry_max_delay_ms\": 10}";
     }
 
+    // A session, not yet started, whose host has exactly these documents.
+    std::unique_ptr<ostrel_host::session>
+    session_with(const std::map<std::string, std::string> &documents,
+                 const std::function<void(ostrel_host::session_options &)> &tune = {})
+    {
+        ostrel_host::session_options options;
+        options.documents = [this, documents](const std::string &key) {
+            std::lock_guard<std::mutex> guard(asked_lock);
+            asked[key]++;
+            auto it = documents.find(key);
+            return it == documents.end() ? std::nullopt : std::optional<std::string>(it->second);
+        };
+        if (tune)
+            tune(options);
+        return std::make_unique<ostrel_host::session>(dsi, options);
+    }
+
     // A started session against target (the emulator unless a proxy is given); `tune`
     // adjusts the host's options.
     std::unique_ptr<ostrel_host::session>
     open(const ostrel_test::emulator &target, bool adls = false,
          const std::function<void(ostrel_host::session_options &)> &tune = {})
     {
-        std::string text = config(target, adls);
-        std::string creds = ostrel_test::mint_creds(3600);
-        ostrel_host::session_options options;
-        options.documents = [text, creds](const std::string &key) -> std::optional<std::string> {
-            return key == "config" ? text : creds;
-        };
-        if (tune)
-            tune(options);
-        auto session = std::make_unique<ostrel_host::session>(dsi, options);
+        auto session = session_with(
+            {{"config", config(target, adls)}, {"creds", ostrel_test::mint_creds(3600)}}, tune);
         ostrel_host::error_info started = session->start();
         EXPECT_TRUE(started.ok) << started.text;
         return session;
@@ -224,6 +236,8 @@ class plugin_test : public ::testing::Test
     static inline const ostrel_gfs_storage_iface_t *dsi = nullptr;
     ostrel_test::emulator emu;
     az_itest::client_ptr seed;
+    std::map<std::string, int> asked; // how often the host was asked for each document
+    std::mutex asked_lock;
 };
 
 } // namespace connector_itest

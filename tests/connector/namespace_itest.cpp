@@ -320,21 +320,15 @@ TEST_F(namespace_itest, rmdir_removes_only_folder_markers)
 
 TEST_F(namespace_itest, delete_removes_one_blob)
 {
-    ostrel_test::fault_proxy proxy(emu);
-    for (bool adls : {false, true}) {
-        auto session = open(proxy.endpoint(), adls);
-        std::string c = new_container("gone");
-        put(c, "dir/x");
-        proxy.clear_log();
-        for (const std::string &path : {"/" + c, "/" + c + "/", std::string("/")})
-            EXPECT_EQ(command(*session, DELE, path).error.system_errno, EINVAL) << path;
-        EXPECT_TRUE(proxy.requests().empty());
-
-        ASSERT_TRUE(command(*session, DELE, "/" + c + "/dir/x").error.ok);
-        EXPECT_FALSE(exists(c, "dir/x"));
-        expect_error(command(*session, DELE, "/" + c + "/dir/x").error, 550, "PATH_NOT_FOUND",
-                     c + "/dir/x");
-    }
+    auto session = open();
+    std::string c = new_container("gone");
+    put(c, "dir/x");
+    put(c, "dir/y");
+    ASSERT_TRUE(command(*session, DELE, "/" + c + "/dir/x").error.ok);
+    EXPECT_FALSE(exists(c, "dir/x"));
+    EXPECT_TRUE(exists(c, "dir/y"));
+    expect_error(command(*session, DELE, "/" + c + "/dir/x").error, 550, "PATH_NOT_FOUND",
+                 c + "/dir/x");
 }
 
 // Meant for the thread-sanitizer build: operations of one session overlap on
@@ -344,6 +338,7 @@ TEST_F(namespace_itest, concurrent_operations_of_one_session)
 {
     std::string c = new_container("busy");
     put(c, "a", "1");
+    clear_content_md5(c, "a"); // checksums then go through the shared cache
     put(c, "d/b", "22");
 
     std::string text = config(emu);

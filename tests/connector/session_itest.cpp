@@ -3,30 +3,13 @@
 #include "tests/connector/itest_support.h"
 
 #include <cstdio>
-#include <map>
 
 namespace
 {
 
 using documents_t = std::map<std::string, std::string>;
 
-class session_itest : public connector_itest::plugin_test
-{
-  protected:
-    std::map<std::string, int> asked;
-
-    // A session whose host has exactly these documents.
-    std::unique_ptr<ostrel_host::session> session_with(const documents_t &documents)
-    {
-        ostrel_host::session_options options;
-        options.documents = [this, documents](const std::string &key) {
-            asked[key]++;
-            auto it = documents.find(key);
-            return it == documents.end() ? std::nullopt : std::optional<std::string>(it->second);
-        };
-        return std::make_unique<ostrel_host::session>(dsi, options);
-    }
-};
+using session_itest = connector_itest::plugin_test;
 
 TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
 {
@@ -41,7 +24,7 @@ TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
         std::optional<std::string> config, creds;
         std::vector<std::string> message;
     };
-    // Unreadable documents are the parsers' own tests (config_parse_test, token_test).
+    // Unreadable configurations are the parser's own tests (config_parse_test).
     const row rows[] = {
         {std::nullopt, creds, {"no storage configuration (\"config\") for this session"}},
         {config(emu), std::nullopt, {"no access token (\"creds\") for user bob"}},
@@ -59,6 +42,14 @@ TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
         {"{\"account\": \"" + emu.account_text + "\", \"retry_attempts\": 0}",
          creds,
          {"\"retry_attempts\" must be a whole number from 1 to 10"}},
+        // token documents that cannot be read, the token in them
+        {config(emu), "{\"access_token\": " + token + "}", {"Error loading user credential: "}},
+        {config(emu),
+         "{\"access_token\": \"" + token + "\", \"sub\": \"a\"}",
+         {"Error unpacking collection storage policy: "}},
+        {config(emu),
+         "{\"access_token\": \"" + token + "\", \"sub\": \"a\", \"token_expiry\": \"soon\"}",
+         {"Error parsing time string: soon"}},
     };
     for (const row &r : rows) {
         documents_t documents;
@@ -73,7 +64,7 @@ TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
             EXPECT_NE(error.text.find(part), std::string::npos) << error.text;
         EXPECT_EQ(error.text.find(token), std::string::npos) << "token in: " << error.text;
         // a configuration that names no usable service never loads the token
-        if (r.config && r.creds) {
+        if (r.creds && r.config != config(emu)) {
             EXPECT_EQ(asked["creds"], 0) << error.text;
         }
     }
@@ -102,7 +93,7 @@ TEST_F(session_itest, configured_attempts_reach_the_storage_client)
 
 // The emulator refuses an expired token, so these operations succeed only
 // because the plug-in renews it through "renew-creds" first, the root
-// listing included; a renewal that is expired too fails clearly.
+// listing included.
 TEST_F(session_itest, expired_token_is_renewed_before_the_next_operation)
 {
     const std::string expired = ostrel_test::mint_creds(-60);
@@ -117,14 +108,32 @@ TEST_F(session_itest, expired_token_is_renewed_before_the_next_operation)
     EXPECT_TRUE(session->stat(container, true).error.ok);
     EXPECT_EQ(asked["renew-creds"], 1);
 
-    auto stale =
-        session_with({{"config", config(emu)}, {"creds", expired}, {"renew-creds", expired}});
-    ASSERT_TRUE(stale->start().ok);
-    for (const std::string &path : {std::string("/"), container}) {
-        ostrel_host::stat_result refused = stale->stat(path, false);
-        EXPECT_NE(refused.error.text.find("access token expired and the host supplied no renewal"),
-                  std::string::npos)
-            << refused.error.text;
+    // A renewal that is missing, unreadable or expired too renews nothing: a token
+    // still valid serves on, an expired one fails clearly.
+    const std::string token = ostrel_test::mint_token(3600);
+    const std::string unreadable = "{\"access_token\": \"" + token + "\", \"sub\": 1}";
+    for (const std::optional<std::string> &renewal :
+         {std::optional<std::string>(), std::optional<std::string>(unreadable),
+          std::optional<std::string>(expired)}) {
+        for (long lifetime : {50L, -60L}) {
+            documents_t documents = {{"config", config(emu)},
+                                     {"creds", ostrel_test::mint_creds(lifetime)}};
+            if (renewal)
+                documents["renew-creds"] = *renewal;
+            auto stale = session_with(documents);
+            ASSERT_TRUE(stale->start().ok);
+            for (const std::string &path : {std::string("/"), container}) {
+                ostrel_host::error_info error = stale->stat(path, false).error;
+                if (lifetime > 0)
+                    EXPECT_TRUE(error.ok) << error.text;
+                else
+                    EXPECT_NE(
+                        error.text.find("access token expired and the host supplied no renewal"),
+                        std::string::npos)
+                        << error.text;
+                EXPECT_EQ(error.text.find(token), std::string::npos) << error.text;
+            }
+        }
     }
 }
 

@@ -3,11 +3,8 @@
 #include "tests/connector/itest_support.h"
 
 #include <algorithm>
-#include <chrono>
-#include <map>
 #include <mutex>
 #include <system_error>
-#include <thread>
 
 namespace
 {
@@ -17,7 +14,7 @@ using connector_itest::pattern;
 using connector_itest::strings;
 const int CKSM = OSTREL_GFS_CMD_CKSM;
 
-// Keeps every write by its offset; whole() tells whether they tile the file.
+// Keeps every write by its offset.
 class memory_sink : public ostrel_host::sink
 {
   public:
@@ -26,18 +23,16 @@ class memory_sink : public ostrel_host::sink
         std::lock_guard<std::mutex> guard(lock);
         writes.emplace_back(offset, std::string((const char *)data, length));
     }
-    // The bytes from base on, or "<overlap>" / "<gap>" when writes do not tile.
-    std::string joined(int64_t base = 0)
+    // The bytes written, or "<not tiled>" when writes overlap or leave a gap.
+    std::string joined()
     {
         std::lock_guard<std::mutex> guard(lock);
-        std::map<int64_t, std::string> sorted;
-        for (auto &w : writes)
-            if (!sorted.emplace(w.first, w.second).second)
-                return "<overlap>";
+        std::vector<std::pair<int64_t, std::string>> sorted = writes;
+        std::sort(sorted.begin(), sorted.end());
         std::string out;
         for (auto &w : sorted) {
-            if (w.first != base + (int64_t)out.size())
-                return w.first < base + (int64_t)out.size() ? "<overlap>" : "<gap>";
+            if (w.first != (int64_t)out.size())
+                return "<not tiled>";
             out += w.second;
         }
         return out;
@@ -364,8 +359,7 @@ TEST_F(transfer_itest, upload_refused_before_any_request)
         int reply;
         const char *code;
     } cases[] = {
-        {"/" + c + "/a/../b", 1, 553, "INVALID_PATH"}, {"/" + c + "/./b", 1, 553, "INVALID_PATH"},
-        {"/" + c + "/a//b", 1, 553, "INVALID_PATH"},   {"/" + c + "/..", 1, 553, "INVALID_PATH"},
+        {"/" + c + "/a/../b", 1, 553, "INVALID_PATH"}, {"/" + c + "/a//b", 1, 553, "INVALID_PATH"},
         {"/" + c, 1, 550, "IS_A_DIRECTORY"},           {"/" + c + "/", 1, 550, "IS_A_DIRECTORY"},
         {"/" + c + "/dir/", 1, 550, "IS_A_DIRECTORY"}, {"/", 1, 550, "IS_A_DIRECTORY"},
         {"/" + c + "/big", 5000000000001, 0, ""},      {"/" + c + "/unknown", -1, 0, ""},
