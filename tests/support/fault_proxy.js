@@ -316,6 +316,8 @@ function listen(server) {
 }
 
 async function main() {
+    // Read before the ready line: the parent may end as soon as it has it.
+    const parent = process.ppid;
     const opts = parseArgs(process.argv.slice(2));
     const proxy = new Proxy(opts);
     const server = https.createServer({cert: fs.readFileSync(opts.cert), key: fs.readFileSync(opts.key)},
@@ -330,8 +332,13 @@ async function main() {
     const port = await listen(server);
     const controlPort = await listen(controlServer);
     process.stdout.write(JSON.stringify({pid: process.pid, port, control_port: controlPort}) + '\n');
-    const parent = process.ppid;
-    setInterval(() => process.ppid !== parent && process.exit(0), 500);
+    setInterval(() => {
+        try {
+            process.kill(parent, 0);
+        } catch (err) {
+            process.exit(0);
+        }
+    }, 500);
 }
 
 main().catch((err) => {
