@@ -68,10 +68,8 @@ class Proxy {
     // First match wins; a rule still skipping or used up lets later rules try.
     pick(req) {
         for (const r of this.rules) {
-            if (r.rule.method !== undefined && r.rule.method !== req.method) {
-                continue;
-            }
-            if (r.path !== null && !r.path.test(req.url)) {
+            if ((r.rule.method !== undefined && r.rule.method !== req.method) ||
+                (r.path !== null && !r.path.test(req.url))) {
                 continue;
             }
             r.matched++;
