@@ -2,9 +2,8 @@
 #include "connector/ostrel_i_azure.h"
 #include "tests/fuzz/fuzz.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzz_one(const std::string &text, const uint8_t *, size_t)
 {
-    std::string text = fuzz_text(data, size);
     char *account = nullptr;
     char *ca_file = nullptr;
     bool adls = false;
@@ -16,10 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         ostrel_object_t *error = ostrel_error_get(result);
         FUZZ_CHECK(error != nullptr);
         ostrel_object_free(error);
-        return 0;
+        return;
     }
     FUZZ_CHECK(account != nullptr && account[0] != '\0');
     free(account);
     free(ca_file);
-    return 0;
 }

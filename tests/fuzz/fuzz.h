@@ -14,7 +14,11 @@
         }                                                                                          \
     } while (0)
 
-inline std::string fuzz_text(const uint8_t *data, size_t size)
+// Each target defines fuzz_one: the input as text and as bytes.
+void fuzz_one(const std::string &text, const uint8_t *data, size_t size);
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    return std::string(reinterpret_cast<const char *>(data), size);
+    fuzz_one(std::string(reinterpret_cast<const char *>(data), size), data, size);
+    return 0;
 }

@@ -95,12 +95,11 @@ void check_account(const std::string &text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzz_one(const std::string &raw, const uint8_t *, size_t)
 {
     // What a C caller would see.
-    std::string text = fuzz_text(data, size).c_str();
+    std::string text = raw.c_str();
     check_path(text);
     bs::endpoint_error(text);
     check_account(text);
-    return 0;
 }

@@ -23,9 +23,9 @@ void check_name(const char *name)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzz_one(const std::string &raw, const uint8_t *, size_t)
 {
-    std::string pathname = fuzz_text(data, size).c_str();
+    std::string pathname = raw.c_str();
     std::string copy = pathname;
     char *container = nullptr;
     char *key = nullptr;
@@ -48,5 +48,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else {
         ostrel_object_free(ostrel_error_get(result));
     }
-    return 0;
 }

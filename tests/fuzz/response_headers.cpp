@@ -45,9 +45,8 @@ void check_content_range(const std::string &value)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+void fuzz_one(const std::string &text, const uint8_t *, size_t)
 {
-    std::string text = fuzz_text(data, size);
     bs::header_map headers = read_block(text);
 
     auto property = bs::parse_blob_property(headers);
@@ -61,5 +60,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     check_content_range(headers["Content-Range"]);
     check_content_range(text);
-    return 0;
 }

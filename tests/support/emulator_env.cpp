@@ -9,68 +9,40 @@
 namespace ostrel_test
 {
 
-namespace
-{
-
-std::map<std::string, std::string> read_env_file(const std::string &path)
-{
-    std::ifstream in(path);
-    if (!in) {
-        throw std::runtime_error("cannot read emulator env file " + path +
-                                 " (is the emulator fixture running?)");
-    }
-    std::map<std::string, std::string> values;
-    std::string line;
-    while (std::getline(in, line)) {
-        auto eq = line.find('=');
-        if (eq == std::string::npos || line[0] == '#') {
-            continue;
-        }
-        values[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return values;
-}
-
-} // namespace
-
 emulator emulator_from_env()
 {
     const char *path = std::getenv("OSTREL_TEST_EMULATOR");
-    if (path == nullptr || *path == '\0') {
+    if (path == nullptr || *path == '\0')
         throw std::runtime_error("OSTREL_TEST_EMULATOR is not set; run the test through ctest");
+    std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error(std::string("cannot read emulator env file ") + path +
+                                 " (is the emulator fixture running?)");
+    std::map<std::string, std::string> values;
+    for (std::string line; std::getline(in, line);) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos)
+            values[line.substr(0, eq)] = line.substr(eq + 1);
     }
-    auto values = read_env_file(path);
-    auto optional = [&](const std::string &key) { return values[key]; };
     auto required = [&](const std::string &key) {
-        if (values[key].empty()) {
-            throw std::runtime_error("emulator env file " + std::string(path) + " has no " + key);
-        }
-        return values[key];
+        if (values["OSTREL_TEST_" + key].empty())
+            throw std::runtime_error(std::string("emulator env file ") + path + " has no " + key);
+        return values["OSTREL_TEST_" + key];
     };
-
     emulator e;
-    e.host = required("OSTREL_TEST_HOST");
-    std::string port = required("OSTREL_TEST_PORT");
-    e.port = std::atoi(port.c_str());
-    if (e.port <= 0 || e.port > 65535) {
-        throw std::runtime_error("emulator env file " + std::string(path) + " has a bad port " +
-                                 port);
-    }
-    e.account = required("OSTREL_TEST_ACCOUNT");
-    e.endpoint = required("OSTREL_TEST_ENDPOINT");
-    e.account_text = required("OSTREL_TEST_ACCOUNT_TEXT");
-    e.oauth = required("OSTREL_TEST_OAUTH") == "1";
-    e.use_https = optional("OSTREL_TEST_SCHEME") != "http";
+    e.host = required("HOST");
+    e.port = std::atoi(required("PORT").c_str());
+    e.account = required("ACCOUNT");
+    e.endpoint = required("ENDPOINT");
+    e.account_text = required("ACCOUNT_TEXT");
+    e.oauth = required("OAUTH") == "1";
+    e.use_https = values["OSTREL_TEST_SCHEME"] != "http";
     if (e.use_https) {
-        e.ca_file = required("OSTREL_TEST_CA_FILE");
-        e.cert_file = optional("OSTREL_TEST_CERT_FILE");
-        e.key_file = optional("OSTREL_TEST_KEY_FILE");
+        e.ca_file = required("CA_FILE");
+        e.cert_file = values["OSTREL_TEST_CERT_FILE"];
+        e.key_file = values["OSTREL_TEST_KEY_FILE"];
     }
-    e.account_key = optional("OSTREL_TEST_ACCOUNT_KEY");
-    if (!e.oauth && e.account_key.empty()) {
-        throw std::runtime_error("emulator env file " + std::string(path) +
-                                 " has neither OAuth nor an account key");
-    }
+    e.account_key = values["OSTREL_TEST_ACCOUNT_KEY"];
     return e;
 }
 

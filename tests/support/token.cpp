@@ -4,11 +4,9 @@
 #include "test_support.h"
 
 #include <openssl/evp.h>
-#include <openssl/rand.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <ctime>
-#include <stdexcept>
 #include <vector>
 
 namespace ostrel_test
@@ -25,32 +23,10 @@ std::string base64url(const std::string &in)
     int n = EVP_EncodeBlock(out.data(), reinterpret_cast<const unsigned char *>(in.data()),
                             static_cast<int>(in.size()));
     std::string text(reinterpret_cast<char *>(out.data()), static_cast<size_t>(n));
-    while (!text.empty() && text.back() == '=') {
-        text.pop_back();
-    }
-    for (char &c : text) {
-        if (c == '+') {
-            c = '-';
-        } else if (c == '/') {
-            c = '_';
-        }
-    }
+    text.erase(text.find_last_not_of('=') + 1);
+    std::replace(text.begin(), text.end(), '+', '-');
+    std::replace(text.begin(), text.end(), '/', '_');
     return text;
-}
-
-std::string random_hex(size_t bytes)
-{
-    std::vector<unsigned char> raw(bytes);
-    if (RAND_bytes(raw.data(), static_cast<int>(raw.size())) != 1) {
-        throw std::runtime_error("RAND_bytes failed");
-    }
-    std::string hex;
-    char buf[3];
-    for (unsigned char b : raw) {
-        std::snprintf(buf, sizeof(buf), "%02x", b);
-        hex += buf;
-    }
-    return hex;
 }
 
 std::string expiry_text(long long epoch_seconds)
@@ -68,14 +44,13 @@ std::string mint_token_at(long long now, long lifetime_seconds)
     long long exp = now + lifetime_seconds;
     // An expired token was issued before it expired, so only exp is wrong.
     long long iat = (exp < now ? exp : now) - 300;
-    std::string jti = random_hex(16);
     std::string header = R"({"alg":"RS256","typ":"JWT"})";
     std::string payload = std::string(R"({"aud":"https://storage.azure.com",)") +
                           R"("iss":"https://sts.windows.net/)" + tenant + R"(/",)" + R"("iat":)" +
                           std::to_string(iat) + R"(,"nbf":)" + std::to_string(iat) + R"(,"exp":)" +
                           std::to_string(exp) + R"(,"oid":"0b1d5e2a-7c3f-4e89-b6a1-2d4c6e8f0a13")" +
                           R"(,"sub":"ostrel-test-subject","tid":")" + tenant + R"(","jti":")" +
-                          jti + R"("})";
+                          unique_name("jti") + R"("})";
     return base64url(header) + "." + base64url(payload) + "." + base64url("ostrel-test-signature");
 }
 

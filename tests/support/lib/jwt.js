@@ -45,21 +45,16 @@ function mintCreds(lifetimeSeconds = 3600, sub = 'tester') {
     });
 }
 
+// Options come as "--name VALUE"; --lifetime is a whole number of seconds.
 function parseArgs(argv, known) {
     const out = {};
     for (let i = 0; i < argv.length; i += 2) {
-        if (!known.includes(argv[i]) || i + 1 >= argv.length) {
+        const [name, value] = [argv[i], argv[i + 1]];
+        if (!known.includes(name) || value === undefined || (name === '--lifetime' && !/^-?[0-9]+$/.test(value))) {
             process.stderr.write(`usage: ${known.map((k) => `[${k} VALUE]`).join(' ')}\n`);
             process.exit(2);
         }
-        out[argv[i]] = argv[i + 1];
-    }
-    if (out['--lifetime'] !== undefined) {
-        if (!/^-?[0-9]+$/.test(out['--lifetime'])) {
-            process.stderr.write(`--lifetime must be a whole number of seconds\n`);
-            process.exit(2);
-        }
-        out['--lifetime'] = parseInt(out['--lifetime'], 10);
+        out[name] = name === '--lifetime' ? parseInt(value, 10) : value;
     }
     return out;
 }
