@@ -117,98 +117,6 @@ class blob_client_itest : public ::testing::Test
     static inline std::string container_;
 };
 
-TEST_F(blob_client_itest, wire_format_of_listing_and_blob_paths)
-{
-    auto listing = client_->list_blobs_segmented(container_, "/", "", "dir/", 10).get();
-    ASSERT_TRUE(listing.success()) << listing.error().code;
-    upload("a b/c+d", "xyz");
-
-    auto log = proxy_->requests();
-    ASSERT_EQ(log.size(), 2u);
-    const std::string prefix = "/" + proxy_->endpoint().account + "/" + container_;
-    EXPECT_EQ(log[0].method, "GET");
-    EXPECT_EQ(log[0].target, prefix + "?comp=list&delimiter=/&include=metadata&maxresults=10"
-                                      "&prefix=dir/&restype=container");
-    EXPECT_EQ(log[1].method, "PUT");
-    EXPECT_EQ(log[1].target, prefix + "/a%20b/c%2Bd");
-    EXPECT_EQ(log[1].body_size, 3u);
-    EXPECT_EQ(log[1].header("x-ms-blob-type"), "BlockBlob");
-    for (const auto &r : log) {
-        ASSERT_GE(r.headers.size(), 4u);
-        std::vector<std::string> last;
-        for (size_t i = r.headers.size() - 4; i < r.headers.size(); ++i) {
-            last.push_back(r.headers[i].first);
-        }
-        EXPECT_EQ(last, (std::vector<std::string>{"User-Agent", "x-ms-date", "x-ms-version",
-                                                  "Authorization"}));
-        EXPECT_EQ(r.header("User-Agent"), "ostrel-azure-blob/0.10");
-        EXPECT_EQ(r.header("x-ms-version"), "2018-11-09");
-        EXPECT_EQ(r.header("Authorization").compare(0, 7, "Bearer "), 0);
-        EXPECT_EQ(r.header("Transfer-Encoding"), "");
-        EXPECT_EQ(r.header("Expect"), "");
-    }
-
-    std::string out;
-    ASSERT_TRUE(download("a b/c+d", 0, 0, &out).success());
-    EXPECT_EQ(out, "xyz");
-}
-
-TEST_F(blob_client_itest, retry_counts_and_last_error)
-{
-    upload("retry-blob", "r");
-    proxy_->clear_log();
-    add_blob_rule(
-        "HEAD", "retry-blob",
-        R"("times":4,"respond":{"status":503,"headers":{"Content-Type":"application/xml"},)"
-        R"("body":"<?xml version=\"1.0\"?><Error><Code>ServerBusy</Code><Message>busy</Message></Error>"})");
-    auto busy = client_->get_blob_properties(container_, "retry-blob").get();
-    ASSERT_FALSE(busy.success());
-    EXPECT_EQ(busy.error().code, "503");
-    EXPECT_EQ(busy.error().kind, bs::error_kind::service);
-    EXPECT_EQ(requests_for("HEAD", "retry-blob").size(), 4u);
-
-    // The rule is used up: three failures and then the real answer.
-    proxy_->clear_rules();
-    proxy_->clear_log();
-    add_blob_rule("GET", "retry-blob", R"("times":3,"respond":{"status":500,"body":""})");
-    std::string out;
-    auto recovered = download("retry-blob", 0, 0, &out);
-    EXPECT_TRUE(recovered.success());
-    EXPECT_EQ(out, "r");
-    EXPECT_EQ(requests_for("GET", "retry-blob").size(), 4u);
-
-    proxy_->clear_rules();
-    proxy_->clear_log();
-    auto missing = client_->get_blob_properties(container_, "no-such-blob").get();
-    ASSERT_FALSE(missing.success());
-    EXPECT_EQ(missing.error().code, "404");
-    EXPECT_EQ(requests_for("HEAD", "no-such-blob").size(), 1u);
-
-    std::string none;
-    auto missing_body = download("no-such-blob", 0, 0, &none);
-    ASSERT_FALSE(missing_body.success());
-    EXPECT_EQ(missing_body.error().code, "404");
-    EXPECT_EQ(missing_body.error().code_name, "BlobNotFound");
-    EXPECT_FALSE(missing_body.error().message.empty());
-    EXPECT_EQ(none, "");
-    EXPECT_EQ(requests_for("GET", "no-such-blob").size(), 1u);
-}
-
-TEST_F(blob_client_itest, refused_connection_is_tried_four_times)
-{
-    // A fresh pool: libcurl itself repeats a request once when a reused connection turns out
-    // dead, which would add one request on the wire.
-    auto client = ostrel_test::make_client(proxy_->endpoint(), credential_);
-    add_blob_rule("HEAD", "refused", R"("refuse":true)");
-    auto outcome = client->get_blob_properties(container_, "refused").get();
-    ASSERT_FALSE(outcome.success());
-    EXPECT_EQ(outcome.error().kind, bs::error_kind::transport);
-    EXPECT_EQ(outcome.error().code, std::to_string(CURLE_GOT_NOTHING));
-    EXPECT_EQ(outcome.error().code_name, curl_easy_strerror(CURLE_GOT_NOTHING));
-    EXPECT_EQ(outcome.error().message, "");
-    EXPECT_EQ(requests_for("HEAD", "refused").size(), 4u);
-}
-
 TEST_F(blob_client_itest, third_request_waits_for_a_pooled_handle)
 {
     upload("pool-blob", "p");
@@ -262,56 +170,6 @@ TEST_F(blob_client_itest, interrupted_download_resumes_without_rewinding_the_sin
         EXPECT_EQ(log[1].header("x-ms-range"), row.second_range) << row.blob;
         EXPECT_FALSE(log[1].header("If-Match").empty()) << row.blob;
     }
-}
-
-TEST_F(blob_client_itest, download_cut_on_every_attempt_fails)
-{
-    const std::string data = ostrel_test::random_bytes(100000, 4);
-    upload("cut-blob", data);
-    proxy_->clear_log();
-    add_blob_rule("GET", "cut-blob", R"("cut_after":1000)");
-    std::string got;
-    auto outcome = download("cut-blob", 0, 0, &got);
-    ASSERT_FALSE(outcome.success());
-    EXPECT_EQ(outcome.error().kind, bs::error_kind::transport);
-    EXPECT_EQ(requests_for("GET", "cut-blob").size(), 4u);
-    // Whatever arrived is the true beginning of the blob, never a repeat.
-    EXPECT_EQ(got.size(), 4000u);
-    EXPECT_TRUE(got == data.substr(0, got.size()));
-}
-
-TEST_F(blob_client_itest, changed_blob_during_resume_fails_instead_of_mixing)
-{
-    const std::string data = ostrel_test::random_bytes(100000, 5);
-    upload("changed-blob", data);
-    proxy_->clear_log();
-    add_blob_rule("GET", "changed-blob", R"("times":1,"cut_after":20000)");
-    add_blob_rule(
-        "GET", "changed-blob",
-        R"("times":1,"respond":{"status":412,"body":"<?xml version=\"1.0\"?><Error><Code>ConditionNotMet</Code><Message>changed</Message></Error>"})");
-    std::string got;
-    auto outcome = download("changed-blob", 0, 0, &got);
-    ASSERT_FALSE(outcome.success());
-    EXPECT_EQ(outcome.error().code, "412");
-    EXPECT_EQ(outcome.error().code_name, "ConditionNotMet");
-    EXPECT_EQ(got.size(), 20000u);
-    EXPECT_EQ(requests_for("GET", "changed-blob").size(), 2u);
-}
-
-TEST_F(blob_client_itest, one_byte_at_offset_zero_is_one_byte)
-{
-    upload("byte-blob", "abcdef");
-    proxy_->clear_log();
-    std::string out;
-    ASSERT_TRUE(download("byte-blob", 0, 1, &out).success());
-    EXPECT_EQ(out, "a");
-    std::string tail;
-    ASSERT_TRUE(download("byte-blob", 4, 0, &tail).success());
-    EXPECT_EQ(tail, "ef");
-    auto log = requests_for("GET", "byte-blob");
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].header("x-ms-range"), "bytes=0-0");
-    EXPECT_EQ(log[1].header("x-ms-range"), "bytes=4-");
 }
 
 TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
@@ -371,34 +229,6 @@ TEST_F(blob_client_itest, repeats_wait_as_the_answer_asks_up_to_the_cap)
     }
 }
 
-TEST_F(blob_client_itest, upload_retry_resends_a_seekable_body_only)
-{
-    const std::string data = ostrel_test::random_bytes(5000, 7);
-    add_blob_rule("PUT", "upload-blob", R"("times":1,"respond":{"status":503,"body":""})");
-    std::istringstream seekable(data);
-    auto outcome =
-        client_->upload_block_blob_from_stream(container_, "upload-blob", seekable, {}, data.size())
-            .get();
-    ASSERT_TRUE(outcome.success()) << outcome.error().code;
-    auto log = requests_for("PUT", "upload-blob");
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].body_size, 5000u);
-    std::string back;
-    ASSERT_TRUE(download("upload-blob", 0, 0, &back).success());
-    EXPECT_TRUE(back == data);
-
-    proxy_->clear_log();
-    add_blob_rule("PUT", "upload-blob", R"("times":1,"respond":{"status":503,"body":""})");
-    ostrel_test::source_buf source(data);
-    std::istream once(&source);
-    auto failed =
-        client_->upload_block_blob_from_stream(container_, "upload-blob", once, {}, data.size())
-            .get();
-    ASSERT_FALSE(failed.success());
-    EXPECT_EQ(failed.error().code, "503");
-    EXPECT_EQ(requests_for("PUT", "upload-blob").size(), 1u);
-}
-
 TEST_F(blob_client_itest, url_sent_is_the_url_built)
 {
     const std::string base = "/" + proxy_->endpoint().account + "/" + container_ + "/";
@@ -408,30 +238,6 @@ TEST_F(blob_client_itest, url_sent_is_the_url_built)
         auto log = proxy_->requests();
         ASSERT_EQ(log.size(), 1u) << blob;
         EXPECT_EQ(log[0].target, base + blob);
-    }
-}
-
-// The reason phrase is free text; a ":" in it must not hide the status.
-TEST_F(blob_client_itest, status_line_with_a_colon_in_its_reason)
-{
-    upload("colon-blob", "still here");
-    const std::string not_found =
-        R"("respond":{"status":404,"reason":"Not: Found","headers":{"x-ms-request-id":"r",)"
-        R"("x-ms-error-code":"BlobNotFound"},"body":"<?xml version=\"1.0\"?><Error>)"
-        R"(<Code>BlobNotFound</Code><Message>gone</Message></Error>"})";
-    for (const char *method : {"GET", "DELETE"}) {
-        proxy_->clear_rules();
-        proxy_->clear_log();
-        add_blob_rule(method, "colon-blob", not_found);
-        std::string got;
-        auto outcome = std::string(method) == "GET"
-                           ? download("colon-blob", 0, 0, &got)
-                           : client_->delete_blob(container_, "colon-blob").get();
-        ASSERT_FALSE(outcome.success()) << method;
-        EXPECT_EQ(outcome.error().code, "404") << method;
-        EXPECT_EQ(outcome.error().code_name, "BlobNotFound") << method;
-        EXPECT_EQ(got, "") << method;
-        EXPECT_EQ(requests_for(method, "colon-blob").size(), 1u) << method;
     }
 }
 
@@ -541,33 +347,13 @@ TEST_F(blob_client_itest, repeat_after_a_refusal_reports_what_it_finds)
 TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
 {
     upload("portal-blob", "real bytes");
-    const std::string portal = R"("respond":{"status":200,"headers":{"Content-Type":"text/html"},)"
-                               R"("body":"<html>sign in first</html>"})";
+    proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
+                     R"({"Content-Type":"text/html"},"body":"<html>sign in first</html>"}})");
     std::string got;
-    const struct {
-        const char *method;
-        std::function<bs::storage_error()> call;
-    } rows[] = {
-        {"DELETE", [] { return client_->delete_blob(container_, "portal-blob").get().error(); }},
-        {"GET", [&] { return download("portal-blob", 0, 0, &got).error(); }},
-        {"HEAD",
-         [] { return client_->get_blob_properties(container_, "portal-blob").get().error(); }},
-        {"GET",
-         [] { return client_->list_blobs_segmented(container_, "/", "", "", 10).get().error(); }},
-    };
-    for (const auto &row : rows) {
-        proxy_->clear_rules();
-        proxy_->add_rule(std::string(R"({"method":")") + row.method + R"(","times":1,)" + portal +
-                         "}");
-        bs::storage_error error = row.call();
-        EXPECT_EQ(error.kind, bs::error_kind::not_service) << row.method;
-        EXPECT_EQ(error.code, "200");
-        EXPECT_NE(error.message.find("x-ms-request-id"), std::string::npos) << error.message;
-    }
+    bs::storage_error error = download("portal-blob", 0, 0, &got).error();
+    EXPECT_EQ(error.kind, bs::error_kind::not_service);
+    EXPECT_NE(error.message.find("x-ms-request-id"), std::string::npos) << error.message;
     EXPECT_EQ(got, "");
-    proxy_->clear_rules();
-    ASSERT_TRUE(download("portal-blob", 0, 0, &got).success());
-    EXPECT_EQ(got, "real bytes");
 
     // There is no JSON parser: a listing labelled JSON fails, though its body reads as XML.
     proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
