@@ -229,18 +229,6 @@ TEST_F(blob_client_itest, repeats_wait_as_the_answer_asks_up_to_the_cap)
     }
 }
 
-TEST_F(blob_client_itest, url_sent_is_the_url_built)
-{
-    const std::string base = "/" + proxy_->endpoint().account + "/" + container_ + "/";
-    for (const char *blob : {"a/../b", "a/./b", "../x", "x/.."}) {
-        proxy_->clear_log();
-        client_->get_blob_properties(container_, blob).get();
-        auto log = proxy_->requests();
-        ASSERT_EQ(log.size(), 1u) << blob;
-        EXPECT_EQ(log[0].target, base + blob);
-    }
-}
-
 // When the answer to a request that did its work is lost, the repeat finds the work done:
 // that is the request's success. Both ways a repeat happens: the executor's, after libcurl
 // reports the loss (fresh connection), and libcurl's own resend (reused connection).

@@ -89,12 +89,4 @@ TEST(properties, content_range_arithmetic)
     EXPECT_FALSE(bs::content_range_total("bytes 0-9/", total));
 }
 
-TEST(properties, container_property)
-{
-    auto p = bs::parse_container_property({{"ETag", "\"0x1\""}, {"x-ms-meta-owner", "me"}});
-    EXPECT_TRUE(p.valid);
-    EXPECT_EQ(p.etag, "\"0x1\"");
-    EXPECT_EQ(p.metadata, (bs::metadata_list{{"owner", "me"}}));
-}
-
 } // namespace
