@@ -102,32 +102,6 @@ TEST_F(list_blobs_itest, etag_and_folder_marker_agree_with_head)
     }
 }
 
-// The emulator's marker is the last name listed: a crafted first page that ends with the
-// folder marker is followed by the emulator's real page holding the prefix; merging works
-// within a page only.
-TEST_F(list_blobs_itest, marker_and_prefix_on_two_pages)
-{
-    put_text(client.get(), container, "d/sub/file", "inner");
-    ostrel_test::fault_proxy proxy(emu);
-    proxy.add_rule(
-        R"({"method":"GET","path":"comp=list","times":1,"replace_body":)"
-        R"("<EnumerationResults><Blobs><Blob><Name>d/sub</Name><Metadata><hdi_isfolder>true)"
-        R"(</hdi_isfolder></Metadata></Blob></Blobs><NextMarker>d/sub</NextMarker></EnumerationResults>"})");
-    auto r = list_blobs(make_client(proxy.endpoint()).get(), container, "d/");
-    EXPECT_EQ(r.status, AZ_OK);
-    EXPECT_EQ(names_and_kinds(r), (kinds{{"d/sub", true}, {"d/sub/", true}}));
-    auto pages = requests_matching(proxy, "GET", "comp=list");
-    ASSERT_EQ(pages.size(), 2u);
-    for (const auto &p : pages) {
-        for (const char *part :
-             {"delimiter=/", "prefix=d/", "include=metadata", "maxresults=10000"}) {
-            EXPECT_NE(p.target.find(part), std::string::npos) << p.target;
-        }
-    }
-    EXPECT_EQ(pages[0].target.find("marker="), std::string::npos);
-    EXPECT_NE(pages[1].target.find("marker=d/sub&"), std::string::npos) << pages[1].target;
-}
-
 TEST_F(list_blobs_itest, failure_on_the_second_page_keeps_the_first)
 {
     ostrel_test::fault_proxy proxy(emu);

@@ -84,19 +84,6 @@ TEST(encoding, percent_encoding_of_path_and_query)
     }
 }
 
-TEST(encoding, ranges)
-{
-    EXPECT_EQ(bs::get_ms_range(0, 0), "");
-    EXPECT_EQ(bs::get_ms_range(0, 99), "bytes=0-99");
-    EXPECT_EQ(bs::get_ms_range(0, 1023), "bytes=0-1023");
-    EXPECT_EQ(bs::get_ms_range(100, 0), "bytes=100-");
-    EXPECT_EQ(bs::get_ms_range(512, 0), "bytes=512-");
-    EXPECT_EQ(bs::format_ms_range(0, 0), "bytes=0-0");
-    EXPECT_EQ(bs::format_ms_range(0, std::nullopt), "bytes=0-");
-    EXPECT_EQ(bs::format_ms_range(18446744073709551614ull, 18446744073709551614ull),
-              "bytes=18446744073709551614-18446744073709551614");
-}
-
 TEST(encoding, status_classifiers)
 {
     struct {
