@@ -96,20 +96,6 @@ TEST(container_itest, client_options_out_of_range_are_refused)
     EXPECT_EQ(AZ_client_options_error(nullptr), nullptr);
 }
 
-// Without the test CA the emulator's certificate cannot be verified: verification is on.
-TEST(container_itest, unknown_certificate_authority_is_refused)
-{
-    AZ_client *raw = nullptr;
-    ASSERT_EQ(AZ_init_client(ostrel_test::emulator_from_env().account_text.c_str(),
-                             ostrel_test::mint_token().c_str(), false, nullptr, nullptr, &raw),
-              AZ_OK);
-    client_ptr untrusted(raw);
-    recorder r;
-    AZ_create_container(raw, ostrel_test::unique_name("ca").c_str(), record_complete, &r);
-    EXPECT_EQ(r.status, AZ_ErrorUnknown);
-    EXPECT_TRUE(r.code == "60" || r.code == "77") << r.code.value_or("");
-}
-
 // A name the service would not give out could aim the token at another host; caller errors
 // are reported, never followed.
 TEST(az_lifecycle, accounts_and_caller_errors)

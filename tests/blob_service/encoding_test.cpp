@@ -36,31 +36,12 @@ TEST(encoding, base64_known_answers_both_ways)
     }
 }
 
-TEST(encoding, from_base64_rejects_malformed_input_with_its_message)
+// What is not canonical base64 is refused: a digest read from it would be no digest at all.
+TEST(encoding, from_base64_rejects_malformed_input)
 {
-    struct {
-        const char *in;
-        const char *message;
-    } cases[] = {
-        {"YWJ", "length of base64 string is not an even multiple of 4"},
-        {"YWJjY", "length of base64 string is not an even multiple of 4"},
-        {"YW-j", "invalid character found in base64 string"},
-        {"YW_j", "invalid character found in base64 string"},
-        {"YW\xc3\xa9", "invalid character found in base64 string"},
-        {"YR==", "Invalid end of base64 string"},
-        {"YWK=", "Invalid end of base64 string"},
-        {"Y===", "invalid padding character found in base64 string"},
-        {"YQ=a", "invalid padding character found in base64 string"},
-        {"YQ==YWJj", "invalid padding character found in base64 string"},
-        {"====", "invalid padding character found in base64 string"},
-    };
-    for (const auto &c : cases) {
-        try {
-            bs::from_base64(c.in);
-            ADD_FAILURE() << "no exception for " << c.in;
-        } catch (const std::runtime_error &e) {
-            EXPECT_STREQ(e.what(), c.message) << c.in;
-        }
+    for (const char *in : {"YWJ", "YWJjY", "YW-j", "YW_j", "YW\xc3\xa9",
+                           "YR==", "YWK=", "Y===", "YQ=a", "YQ==YWJj", "===="}) {
+        EXPECT_THROW(bs::from_base64(in), std::runtime_error) << in;
     }
 }
 
