@@ -194,39 +194,20 @@ TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
                                                           {"x-ms-range", "bytes=10-"}}));
 }
 
-// The wait the service asks for is kept, up to the cap; the waits are lower bounds here, and
-// the cap an upper bound far above it.
-TEST_F(blob_client_itest, repeats_wait_as_the_answer_asks_up_to_the_cap)
+// The wait the service asks for is kept; it is a lower bound here. Its cap is the retry
+// policy's, checked without a network.
+TEST_F(blob_client_itest, repeat_waits_as_the_answer_asks)
 {
-    using clock = std::chrono::steady_clock;
     using std::chrono::milliseconds;
     upload("after-blob", "a");
     auto client = ostrel_test::make_client(proxy_->endpoint(), credential_,
                                            {3, milliseconds(1), milliseconds(400)});
-    struct {
-        const char *header;
-        const char *value;
-        int busy;
-        long long at_least_ms;
-    } cases[] = {
-        {"x-ms-retry-after-ms", "300", 1, 300},
-        {"Retry-After", "3600", 2, 800},
-    };
-    for (const auto &c : cases) {
-        proxy_->clear_rules();
-        proxy_->clear_log();
-        add_blob_rule("HEAD", "after-blob",
-                      std::string(R"("times":)") + std::to_string(c.busy) +
-                          R"(,"respond":{"status":503,"headers":{")" + c.header + R"(":")" +
-                          c.value + R"("},"body":""})");
-        auto start = clock::now();
-        auto outcome = client->get_blob_properties(container_, "after-blob").get();
-        auto waited = std::chrono::duration_cast<milliseconds>(clock::now() - start);
-        EXPECT_TRUE(outcome.success()) << c.header;
-        EXPECT_EQ(requests_for("HEAD", "after-blob").size(), static_cast<size_t>(c.busy + 1));
-        EXPECT_GE(waited.count(), c.at_least_ms) << c.header;
-        EXPECT_LT(waited.count(), 60000) << c.header;
-    }
+    add_blob_rule("HEAD", "after-blob",
+                  R"("times":1,"respond":{"status":503,"headers":{"x-ms-retry-after-ms":"300"}})");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(client->get_blob_properties(container_, "after-blob").get().success());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(300));
+    EXPECT_EQ(requests_for("HEAD", "after-blob").size(), 2u);
 }
 
 // When the answer to a request that did its work is lost, the repeat finds the work done:
@@ -351,19 +332,13 @@ TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
               bs::error_kind::parse);
 }
 
-// What the client buffers is bounded; what it streams to the caller is not.
+// What the client buffers is bounded (what it streams to the caller is not: whole downloads of
+// more than the limit pass in the connector's tests).
 TEST_F(blob_client_itest, answers_beyond_the_buffer_limit_fail)
 {
     auto client = ostrel_test::make_client(proxy_->endpoint(), credential_);
     client->context()->max_buffered_bytes = 1 << 20;
-    const std::string data = ostrel_test::random_bytes(3 << 20, 11);
-    upload("limit-blob", data);
-    ostrel_test::sink_buf whole;
-    std::ostream whole_os(&whole);
-    ASSERT_TRUE(
-        client->download_blob_to_stream(container_, "limit-blob", 0, 0, whole_os).get().success());
-    EXPECT_TRUE(whole.data == data);
-
+    upload("limit-blob", "x");
     proxy_->clear_log();
     proxy_->add_rule(R"({"method":"GET","path":"comp=list","endless_body":{"status":200,)"
                      R"("headers":{"x-ms-request-id":"r"}}})");
