@@ -117,19 +117,12 @@ class put_blob_itest : public ::testing::Test
     client_ptr tuned_client(int32_t block_mib, int32_t parallel, bool store_md5,
                             bool refreshing = false)
     {
-        ostrel_test::emulator target = proxy.endpoint();
         AZ_client_options options = {};
-        options.ca_file = target.ca_file.c_str();
-        options.retry_max_delay_ms = 10;
         options.upload_block_mib = block_mib;
         options.upload_parallel = parallel;
         options.store_md5 = store_md5;
-        AZ_client *raw = nullptr;
-        EXPECT_EQ(AZ_init_client_with_options(
-                      target.account_text.c_str(), ostrel_test::mint_token().c_str(), false,
-                      refreshing ? refresh_token : nullptr, &refresh, &options, &raw),
-                  AZ_OK);
-        return client_ptr(raw);
+        return make_client(proxy.endpoint(), false, refreshing ? refresh_token : nullptr, &refresh,
+                           ostrel_test::mint_token(), options);
     }
 
     void put(const std::string &key, pattern &source, const AZ_put_options *options = nullptr)
