@@ -47,26 +47,17 @@ TEST(container_itest, lifecycle_and_what_each_failure_says)
     EXPECT_EQ(del_missing.status, AZ_ErrorContainerNotFound);
 }
 
-// An expired token is refused until replaced, and the replacement signs the next request.
-TEST(container_itest, token_replacement)
+// An expired token is refused, and the refusal does not show it; replaced tokens signing the
+// next request is the block upload's case (put_blob_itest).
+TEST(container_itest, expired_token_is_refused_without_being_shown)
 {
-    ostrel_test::fault_proxy proxy(ostrel_test::emulator_from_env());
-    auto client =
-        make_client(proxy.endpoint(), false, nullptr, nullptr, ostrel_test::mint_token(-3600));
-    const std::string name = ostrel_test::unique_name("tok");
+    auto client = make_client(ostrel_test::emulator_from_env(), false, nullptr, nullptr,
+                              ostrel_test::mint_token(-3600));
     recorder refused;
-    AZ_create_container(client.get(), name.c_str(), record_complete, &refused);
+    AZ_create_container(client.get(), ostrel_test::unique_name("tok").c_str(), record_complete,
+                        &refused);
     EXPECT_EQ(refused.code, "403");
     EXPECT_EQ(refused.message.value_or("").find("Bearer"), std::string::npos);
-
-    const std::string fresh = ostrel_test::mint_token(7200);
-    EXPECT_EQ(AZ_update_token(client.get(), fresh.c_str()), AZ_OK);
-    EXPECT_EQ(AZ_update_token(client.get(), fresh.c_str()), AZ_OK);
-    proxy.clear_log();
-    create_container(client.get(), name);
-    auto sent = proxy.requests();
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].header("Authorization"), "Bearer " + fresh);
 }
 
 // Numbers out of range are refused up front.

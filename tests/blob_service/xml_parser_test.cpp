@@ -19,13 +19,6 @@ TEST(xml_parser, error_body_that_is_not_error_xml_leaves_fields_empty)
     }
 }
 
-TEST(xml_parser, empty_listing_document_is_a_complete_empty_listing)
-{
-    auto outcome = parser.parse_list_blobs_segmented_response(
-        "<EnumerationResults ContainerName=\"c\"><Blobs/><NextMarker/></EnumerationResults>");
-    EXPECT_TRUE(outcome.success() && outcome.response().blobs.empty());
-}
-
 TEST(xml_parser, listing_that_cannot_be_read_is_a_parse_failure)
 {
     const char *bodies[] = {
