@@ -7,6 +7,7 @@
 
 #include <openssl/evp.h>
 
+#include "az/md5_text.h"
 #include "itest_support.h"
 
 using namespace az_itest;
@@ -63,7 +64,8 @@ int32_t pattern_compare(int32_t count, const unsigned char *data, void *arg)
     return count;
 }
 
-// MD5 of the first `size` bytes of the pattern, as base64 and as hex.
+// MD5 of the first `size` bytes of the pattern, as base64 and as hex (the hex by the tested
+// conversion).
 std::pair<std::string, std::string> pattern_md5(uint64_t size)
 {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
@@ -78,14 +80,9 @@ std::pair<std::string, std::string> pattern_md5(uint64_t size)
     }
     unsigned char digest[16];
     EVP_DigestFinal_ex(md.get(), digest, nullptr);
-    unsigned char base64[32] = {};
-    EVP_EncodeBlock(base64, digest, 16);
-    std::string hex;
-    for (unsigned char byte : digest) {
-        hex += "0123456789abcdef"[byte >> 4];
-        hex += "0123456789abcdef"[byte & 15];
-    }
-    return {reinterpret_cast<char *>(base64), hex};
+    char base64[32] = {};
+    EVP_EncodeBlock(reinterpret_cast<unsigned char *>(base64), digest, 16);
+    return {base64, AZ_md5_hex(base64)};
 }
 
 // Counts refreshes and, as the connector does, installs a new token each time.

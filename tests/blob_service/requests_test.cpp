@@ -61,18 +61,10 @@ TEST(requests, method_url_and_time_limit)
     }
 }
 
+// The ranges and the pin of a resumed download are on the wire in the blob client's tests;
+// here, when it cannot be pinned to one version.
 TEST(requests, download_resume_asks_for_the_rest_of_the_same_version)
 {
-    bs::download_blob_request whole("c", "b");
-    ASSERT_TRUE(whole.resume_after(1000, "\"0x8D1\""));
-    recording_http http = build(whole);
-    EXPECT_EQ(http.header("x-ms-range"), "bytes=1000-");
-    EXPECT_EQ(http.header("If-Match"), "\"0x8D1\"");
-
-    bs::download_blob_request ranged("c", "b", 500, 1499);
-    ASSERT_TRUE(ranged.resume_after(200, "e"));
-    EXPECT_EQ(build(ranged).header("x-ms-range"), "bytes=700-1499");
-
     bs::download_blob_request no_etag("c", "b");
     EXPECT_FALSE(no_etag.resume_after(10, ""));
 

@@ -32,7 +32,6 @@ TEST(storage_account, endpoint_composition)
     }
     bs::storage_account cloud("acct", nullptr, true, "", true);
     EXPECT_EQ(cloud.get_url_dfs().get_domain(), "https://acct.dfs.core.windows.net");
-    EXPECT_EQ(cloud.get_url_queue().get_domain(), "https://acct.queue.core.windows.net");
     EXPECT_TRUE(cloud.adls());
     bs::storage_account custom("acct", nullptr, true, "h:1/acct", true);
     EXPECT_EQ(custom.get_url_dfs().get_domain(), "https://h:1/acct");
