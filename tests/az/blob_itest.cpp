@@ -40,10 +40,7 @@ TEST_F(blob_itest, properties_follow_the_folder_and_metadata_rules)
     time_t before = time(nullptr);
     for (const auto &row : rows) {
         put_text(client.get(), container, row.key, row.content, row.metadata);
-        recorder head = head_blob(client.get(), container, row.key);
-        EXPECT_EQ(head.status, AZ_OK) << row.key;
-        ASSERT_EQ(head.entries.size(), 1u) << row.key;
-        const entry &e = head.entries[0];
+        const entry e = head_entry(client.get(), container, row.key);
         if (row.directory) {
             expect_directory(e, row.key);
             continue;
