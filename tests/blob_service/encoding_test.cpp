@@ -102,7 +102,6 @@ TEST(date, formats_with_english_names_under_any_locale)
     EXPECT_EQ(bs::format_ms_date(31494784780799, bs::date_format::rfc_1123),
               "Fri, 31 Dec 999999 23:59:59 GMT");
     EXPECT_THROW(bs::format_ms_date(31494784780800, bs::date_format::rfc_1123), std::runtime_error);
-    EXPECT_EQ(bs::get_ms_date(bs::date_format::rfc_1123).size(), 29u);
 }
 
 } // namespace
