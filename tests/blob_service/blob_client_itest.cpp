@@ -60,8 +60,7 @@ class blob_client_itest : public ::testing::Test
         std::vector<recorded_request> matching;
         std::string path = "/" + proxy_->endpoint().account + "/" + container_ + "/" + blob;
         for (auto &r : proxy_->requests()) {
-            if (r.method == method && r.target.compare(0, path.size(), path) == 0 &&
-                (r.target.size() == path.size() || r.target[path.size()] == '?')) {
+            if (r.method == method && r.target.substr(0, r.target.find('?')) == path) {
                 matching.push_back(r);
             }
         }

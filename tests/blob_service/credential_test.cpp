@@ -23,13 +23,10 @@ TEST(shared_key_credential, malformed_key_throws)
     EXPECT_THROW(bs::shared_key_credential("a", std::string("abc")), std::runtime_error);
 }
 
-TEST(token_credential, replaced_token_is_used_and_never_torn)
+// A replaced token signing the next request is the block upload's case (put_blob_itest).
+TEST(token_credential, token_replaced_while_signing_is_never_torn)
 {
     bs::token_credential credential("first-token");
-    ostrel_test::recording_http before;
-    credential.sign_request(no_request(), before, {}, {});
-    EXPECT_EQ(before.header("Authorization"), "Bearer first-token");
-
     const std::string a(4096, 'a'), b(4096, 'b');
     std::thread writer([&] {
         for (int i = 0; i < 2000; ++i) {
@@ -44,10 +41,6 @@ TEST(token_credential, replaced_token_is_used_and_never_torn)
                     value == "Bearer " + b);
     }
     writer.join();
-    credential.set_token("second");
-    ostrel_test::recording_http after;
-    credential.sign_request(no_request(), after, {}, {});
-    EXPECT_EQ(after.header("Authorization"), "Bearer second");
 }
 
 } // namespace

@@ -44,8 +44,6 @@ TEST(shared_key_itest, every_request_kind_is_accepted)
 
     auto props = client->get_blob_properties(container, "dir/a b+c").get();
     ASSERT_TRUE(props.success()) << props.error().code;
-    EXPECT_EQ(props.response().size, 4000u);
-    EXPECT_EQ(props.response().metadata, (bs::metadata_list{{"ostrel_modtime", "99"}}));
 
     std::istringstream block(data);
     const std::string id = bs::to_base64(std::vector<uint8_t>{'i', 'd', '?', '>'});
