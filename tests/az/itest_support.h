@@ -21,12 +21,13 @@ struct client_deleter {
 };
 using client_ptr = std::unique_ptr<AZ_client, client_deleter>;
 
+// `options` give the upload tuning; the CA and the repeats' wait are set here.
 inline client_ptr make_client(const ostrel_test::emulator &emu, bool adls = false,
                               AZ_token_refresh_callback refresh = nullptr, void *arg = nullptr,
-                              const std::string &token = ostrel_test::mint_token())
+                              const std::string &token = ostrel_test::mint_token(),
+                              AZ_client_options options = {})
 {
     // Repeats wait a few milliseconds, so that tests of faults stay quick.
-    AZ_client_options options = {};
     options.ca_file = emu.ca_file.c_str();
     options.retry_max_delay_ms = 10;
     AZ_client *client = nullptr;

@@ -1,7 +1,6 @@
 // The blob client against the emulator, with the fault proxy in front of it to watch the
 // wire and to break answers on demand.
 #include "blob_service/blob_client.h"
-#include "blob_service/encoding.h"
 
 #include <future>
 #include <sstream>
@@ -46,13 +45,11 @@ class blob_client_itest : public ::testing::Test
         proxy_->clear_log();
     }
 
-    static void upload(const std::string &blob, const std::string &data,
-                       const bs::metadata_list &metadata = {})
+    static void upload(const std::string &blob, const std::string &data)
     {
         std::istringstream in(data);
         auto outcome =
-            client_->upload_block_blob_from_stream(container_, blob, in, metadata, data.size())
-                .get();
+            client_->upload_block_blob_from_stream(container_, blob, in, {}, data.size()).get();
         ASSERT_TRUE(outcome.success()) << outcome.error().code << " " << outcome.error().code_name;
     }
 
@@ -63,8 +60,7 @@ class blob_client_itest : public ::testing::Test
         std::vector<recorded_request> matching;
         std::string path = "/" + proxy_->endpoint().account + "/" + container_ + "/" + blob;
         for (auto &r : proxy_->requests()) {
-            if (r.method == method && r.target.compare(0, path.size(), path) == 0 &&
-                (r.target.size() == path.size() || r.target[path.size()] == '?')) {
+            if (r.method == method && r.target.substr(0, r.target.find('?')) == path) {
                 matching.push_back(r);
             }
         }
@@ -116,98 +112,6 @@ class blob_client_itest : public ::testing::Test
     static inline std::shared_ptr<bs::blob_client> client_;
     static inline std::string container_;
 };
-
-TEST_F(blob_client_itest, wire_format_of_listing_and_blob_paths)
-{
-    auto listing = client_->list_blobs_segmented(container_, "/", "", "dir/", 10).get();
-    ASSERT_TRUE(listing.success()) << listing.error().code;
-    upload("a b/c+d", "xyz");
-
-    auto log = proxy_->requests();
-    ASSERT_EQ(log.size(), 2u);
-    const std::string prefix = "/" + proxy_->endpoint().account + "/" + container_;
-    EXPECT_EQ(log[0].method, "GET");
-    EXPECT_EQ(log[0].target, prefix + "?comp=list&delimiter=/&include=metadata&maxresults=10"
-                                      "&prefix=dir/&restype=container");
-    EXPECT_EQ(log[1].method, "PUT");
-    EXPECT_EQ(log[1].target, prefix + "/a%20b/c%2Bd");
-    EXPECT_EQ(log[1].body_size, 3u);
-    EXPECT_EQ(log[1].header("x-ms-blob-type"), "BlockBlob");
-    for (const auto &r : log) {
-        ASSERT_GE(r.headers.size(), 4u);
-        std::vector<std::string> last;
-        for (size_t i = r.headers.size() - 4; i < r.headers.size(); ++i) {
-            last.push_back(r.headers[i].first);
-        }
-        EXPECT_EQ(last, (std::vector<std::string>{"User-Agent", "x-ms-date", "x-ms-version",
-                                                  "Authorization"}));
-        EXPECT_EQ(r.header("User-Agent"), "ostrel-azure-blob/0.10");
-        EXPECT_EQ(r.header("x-ms-version"), "2018-11-09");
-        EXPECT_EQ(r.header("Authorization").compare(0, 7, "Bearer "), 0);
-        EXPECT_EQ(r.header("Transfer-Encoding"), "");
-        EXPECT_EQ(r.header("Expect"), "");
-    }
-
-    std::string out;
-    ASSERT_TRUE(download("a b/c+d", 0, 0, &out).success());
-    EXPECT_EQ(out, "xyz");
-}
-
-TEST_F(blob_client_itest, retry_counts_and_last_error)
-{
-    upload("retry-blob", "r");
-    proxy_->clear_log();
-    add_blob_rule(
-        "HEAD", "retry-blob",
-        R"("times":4,"respond":{"status":503,"headers":{"Content-Type":"application/xml"},)"
-        R"("body":"<?xml version=\"1.0\"?><Error><Code>ServerBusy</Code><Message>busy</Message></Error>"})");
-    auto busy = client_->get_blob_properties(container_, "retry-blob").get();
-    ASSERT_FALSE(busy.success());
-    EXPECT_EQ(busy.error().code, "503");
-    EXPECT_EQ(busy.error().kind, bs::error_kind::service);
-    EXPECT_EQ(requests_for("HEAD", "retry-blob").size(), 4u);
-
-    // The rule is used up: three failures and then the real answer.
-    proxy_->clear_rules();
-    proxy_->clear_log();
-    add_blob_rule("GET", "retry-blob", R"("times":3,"respond":{"status":500,"body":""})");
-    std::string out;
-    auto recovered = download("retry-blob", 0, 0, &out);
-    EXPECT_TRUE(recovered.success());
-    EXPECT_EQ(out, "r");
-    EXPECT_EQ(requests_for("GET", "retry-blob").size(), 4u);
-
-    proxy_->clear_rules();
-    proxy_->clear_log();
-    auto missing = client_->get_blob_properties(container_, "no-such-blob").get();
-    ASSERT_FALSE(missing.success());
-    EXPECT_EQ(missing.error().code, "404");
-    EXPECT_EQ(requests_for("HEAD", "no-such-blob").size(), 1u);
-
-    std::string none;
-    auto missing_body = download("no-such-blob", 0, 0, &none);
-    ASSERT_FALSE(missing_body.success());
-    EXPECT_EQ(missing_body.error().code, "404");
-    EXPECT_EQ(missing_body.error().code_name, "BlobNotFound");
-    EXPECT_FALSE(missing_body.error().message.empty());
-    EXPECT_EQ(none, "");
-    EXPECT_EQ(requests_for("GET", "no-such-blob").size(), 1u);
-}
-
-TEST_F(blob_client_itest, refused_connection_is_tried_four_times)
-{
-    // A fresh pool: libcurl itself repeats a request once when a reused connection turns out
-    // dead, which would add one request on the wire.
-    auto client = ostrel_test::make_client(proxy_->endpoint(), credential_);
-    add_blob_rule("HEAD", "refused", R"("refuse":true)");
-    auto outcome = client->get_blob_properties(container_, "refused").get();
-    ASSERT_FALSE(outcome.success());
-    EXPECT_EQ(outcome.error().kind, bs::error_kind::transport);
-    EXPECT_EQ(outcome.error().code, std::to_string(CURLE_GOT_NOTHING));
-    EXPECT_EQ(outcome.error().code_name, curl_easy_strerror(CURLE_GOT_NOTHING));
-    EXPECT_EQ(outcome.error().message, "");
-    EXPECT_EQ(requests_for("HEAD", "refused").size(), 4u);
-}
 
 TEST_F(blob_client_itest, third_request_waits_for_a_pooled_handle)
 {
@@ -264,56 +168,6 @@ TEST_F(blob_client_itest, interrupted_download_resumes_without_rewinding_the_sin
     }
 }
 
-TEST_F(blob_client_itest, download_cut_on_every_attempt_fails)
-{
-    const std::string data = ostrel_test::random_bytes(100000, 4);
-    upload("cut-blob", data);
-    proxy_->clear_log();
-    add_blob_rule("GET", "cut-blob", R"("cut_after":1000)");
-    std::string got;
-    auto outcome = download("cut-blob", 0, 0, &got);
-    ASSERT_FALSE(outcome.success());
-    EXPECT_EQ(outcome.error().kind, bs::error_kind::transport);
-    EXPECT_EQ(requests_for("GET", "cut-blob").size(), 4u);
-    // Whatever arrived is the true beginning of the blob, never a repeat.
-    EXPECT_EQ(got.size(), 4000u);
-    EXPECT_TRUE(got == data.substr(0, got.size()));
-}
-
-TEST_F(blob_client_itest, changed_blob_during_resume_fails_instead_of_mixing)
-{
-    const std::string data = ostrel_test::random_bytes(100000, 5);
-    upload("changed-blob", data);
-    proxy_->clear_log();
-    add_blob_rule("GET", "changed-blob", R"("times":1,"cut_after":20000)");
-    add_blob_rule(
-        "GET", "changed-blob",
-        R"("times":1,"respond":{"status":412,"body":"<?xml version=\"1.0\"?><Error><Code>ConditionNotMet</Code><Message>changed</Message></Error>"})");
-    std::string got;
-    auto outcome = download("changed-blob", 0, 0, &got);
-    ASSERT_FALSE(outcome.success());
-    EXPECT_EQ(outcome.error().code, "412");
-    EXPECT_EQ(outcome.error().code_name, "ConditionNotMet");
-    EXPECT_EQ(got.size(), 20000u);
-    EXPECT_EQ(requests_for("GET", "changed-blob").size(), 2u);
-}
-
-TEST_F(blob_client_itest, one_byte_at_offset_zero_is_one_byte)
-{
-    upload("byte-blob", "abcdef");
-    proxy_->clear_log();
-    std::string out;
-    ASSERT_TRUE(download("byte-blob", 0, 1, &out).success());
-    EXPECT_EQ(out, "a");
-    std::string tail;
-    ASSERT_TRUE(download("byte-blob", 4, 0, &tail).success());
-    EXPECT_EQ(tail, "ef");
-    auto log = requests_for("GET", "byte-blob");
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].header("x-ms-range"), "bytes=0-0");
-    EXPECT_EQ(log[1].header("x-ms-range"), "bytes=4-");
-}
-
 TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
 {
     upload("end-blob", "0123456789");
@@ -336,124 +190,39 @@ TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
                                                           {"x-ms-range", "bytes=10-"}}));
 }
 
-// The wait the service asks for is kept, up to the cap; the waits are lower bounds here, and
-// the cap an upper bound far above it.
-TEST_F(blob_client_itest, repeats_wait_as_the_answer_asks_up_to_the_cap)
+// The wait the service asks for is kept; it is a lower bound here. Its cap is the retry
+// policy's, checked without a network.
+TEST_F(blob_client_itest, repeat_waits_as_the_answer_asks)
 {
-    using clock = std::chrono::steady_clock;
     using std::chrono::milliseconds;
     upload("after-blob", "a");
     auto client = ostrel_test::make_client(proxy_->endpoint(), credential_,
                                            {3, milliseconds(1), milliseconds(400)});
-    struct {
-        const char *header;
-        const char *value;
-        int busy;
-        long long at_least_ms;
-    } cases[] = {
-        {"x-ms-retry-after-ms", "300", 1, 300},
-        {"Retry-After", "3600", 2, 800},
-    };
-    for (const auto &c : cases) {
-        proxy_->clear_rules();
-        proxy_->clear_log();
-        add_blob_rule("HEAD", "after-blob",
-                      std::string(R"("times":)") + std::to_string(c.busy) +
-                          R"(,"respond":{"status":503,"headers":{")" + c.header + R"(":")" +
-                          c.value + R"("},"body":""})");
-        auto start = clock::now();
-        auto outcome = client->get_blob_properties(container_, "after-blob").get();
-        auto waited = std::chrono::duration_cast<milliseconds>(clock::now() - start);
-        EXPECT_TRUE(outcome.success()) << c.header;
-        EXPECT_EQ(requests_for("HEAD", "after-blob").size(), static_cast<size_t>(c.busy + 1));
-        EXPECT_GE(waited.count(), c.at_least_ms) << c.header;
-        EXPECT_LT(waited.count(), 60000) << c.header;
-    }
-}
-
-TEST_F(blob_client_itest, upload_retry_resends_a_seekable_body_only)
-{
-    const std::string data = ostrel_test::random_bytes(5000, 7);
-    add_blob_rule("PUT", "upload-blob", R"("times":1,"respond":{"status":503,"body":""})");
-    std::istringstream seekable(data);
-    auto outcome =
-        client_->upload_block_blob_from_stream(container_, "upload-blob", seekable, {}, data.size())
-            .get();
-    ASSERT_TRUE(outcome.success()) << outcome.error().code;
-    auto log = requests_for("PUT", "upload-blob");
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].body_size, 5000u);
-    std::string back;
-    ASSERT_TRUE(download("upload-blob", 0, 0, &back).success());
-    EXPECT_TRUE(back == data);
-
-    proxy_->clear_log();
-    add_blob_rule("PUT", "upload-blob", R"("times":1,"respond":{"status":503,"body":""})");
-    ostrel_test::source_buf source(data);
-    std::istream once(&source);
-    auto failed =
-        client_->upload_block_blob_from_stream(container_, "upload-blob", once, {}, data.size())
-            .get();
-    ASSERT_FALSE(failed.success());
-    EXPECT_EQ(failed.error().code, "503");
-    EXPECT_EQ(requests_for("PUT", "upload-blob").size(), 1u);
-}
-
-TEST_F(blob_client_itest, url_sent_is_the_url_built)
-{
-    const std::string base = "/" + proxy_->endpoint().account + "/" + container_ + "/";
-    for (const char *blob : {"a/../b", "a/./b", "../x", "x/.."}) {
-        proxy_->clear_log();
-        client_->get_blob_properties(container_, blob).get();
-        auto log = proxy_->requests();
-        ASSERT_EQ(log.size(), 1u) << blob;
-        EXPECT_EQ(log[0].target, base + blob);
-    }
-}
-
-// The reason phrase is free text; a ":" in it must not hide the status.
-TEST_F(blob_client_itest, status_line_with_a_colon_in_its_reason)
-{
-    upload("colon-blob", "still here");
-    const std::string not_found =
-        R"("respond":{"status":404,"reason":"Not: Found","headers":{"x-ms-request-id":"r",)"
-        R"("x-ms-error-code":"BlobNotFound"},"body":"<?xml version=\"1.0\"?><Error>)"
-        R"(<Code>BlobNotFound</Code><Message>gone</Message></Error>"})";
-    for (const char *method : {"GET", "DELETE"}) {
-        proxy_->clear_rules();
-        proxy_->clear_log();
-        add_blob_rule(method, "colon-blob", not_found);
-        std::string got;
-        auto outcome = std::string(method) == "GET"
-                           ? download("colon-blob", 0, 0, &got)
-                           : client_->delete_blob(container_, "colon-blob").get();
-        ASSERT_FALSE(outcome.success()) << method;
-        EXPECT_EQ(outcome.error().code, "404") << method;
-        EXPECT_EQ(outcome.error().code_name, "BlobNotFound") << method;
-        EXPECT_EQ(got, "") << method;
-        EXPECT_EQ(requests_for(method, "colon-blob").size(), 1u) << method;
-    }
+    add_blob_rule("HEAD", "after-blob",
+                  R"("times":1,"respond":{"status":503,"headers":{"x-ms-retry-after-ms":"300"}})");
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(client->get_blob_properties(container_, "after-blob").get().success());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(300));
+    EXPECT_EQ(requests_for("HEAD", "after-blob").size(), 2u);
 }
 
 // When the answer to a request that did its work is lost, the repeat finds the work done:
 // that is the request's success. Both ways a repeat happens: the executor's, after libcurl
-// reports the loss (fresh connection), and libcurl's own resend (reused connection).
+// reports the loss (fresh connection), and libcurl's own resend (reused connection). A blob's
+// delete is the fault matrix's "rm" under a lost answer.
 TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
 {
     using block = bs::put_block_list_request_base::block_item;
     const std::string account = proxy_->endpoint().account;
     const std::string data = ostrel_test::random_bytes(3000, 9);
     const std::vector<std::string> parts = {data.substr(0, 1000), data.substr(1000)};
-    const std::vector<block> ids = {
-        {bs::to_base64(std::vector<uint8_t>{'b', '0'}), block::uncommitted},
-        {bs::to_base64(std::vector<uint8_t>{'b', '1'}), block::uncommitted}};
+    const std::vector<block> ids = {{"YjA=", block::uncommitted}, {"YjE=", block::uncommitted}};
     for (bool fresh : {true, false}) {
         const std::string made = ostrel_test::unique_name("made");
         const std::string doomed = ostrel_test::unique_name("doomed");
         // Where no blob is: the repeat fails its condition on the lost attempt's own commit.
         const std::string guarded = ostrel_test::unique_name("guarded");
         ASSERT_TRUE(client_->create_container(doomed).get().success());
-        upload("lost-delete", "x");
         for (const std::string &blob : {std::string("lost-commit"), guarded}) {
             stage_blocks(blob, ids, parts);
         }
@@ -467,8 +236,6 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
              [&](bs::blob_client &c) { return c.create_container(made).get(); }},
             {"delete container", "DELETE", "^/" + account + "/" + doomed + "[?]",
              [&](bs::blob_client &c) { return c.delete_container(doomed).get(); }},
-            {"delete blob", "DELETE", path_regex("lost-delete"),
-             [&](bs::blob_client &c) { return c.delete_blob(container_, "lost-delete").get(); }},
             {"commit", "PUT", "comp=blocklist",
              [&](bs::blob_client &c) {
                  return c.put_block_list(container_, "lost-commit", ids, {}).get();
@@ -497,8 +264,6 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
         proxy_->clear_rules();
         EXPECT_TRUE(client_->get_container_properties(made).get().success());
         EXPECT_EQ(client_->get_container_properties(doomed).get().error().code, "404");
-        EXPECT_EQ(client_->get_blob_properties(container_, "lost-delete").get().error().code,
-                  "404");
         for (const std::string &blob : {std::string("lost-commit"), guarded}) {
             std::string stored;
             ASSERT_TRUE(download(blob, 0, 0, &stored).success());
@@ -519,10 +284,8 @@ TEST_F(blob_client_itest, repeat_after_a_refusal_reports_what_it_finds)
     EXPECT_EQ(proxy_->requests().size(), 2u);
     // A commit that never reached the service meets another's blob: not its own work.
     using block = bs::put_block_list_request_base::block_item;
-    const std::vector<block> ids = {
-        {bs::to_base64(std::vector<uint8_t>{'t', '0'}), block::uncommitted}};
-    const std::vector<block> others = {
-        {bs::to_base64(std::vector<uint8_t>{'o', '0'}), block::uncommitted}};
+    const std::vector<block> ids = {{"dDA=", block::uncommitted}};
+    const std::vector<block> others = {{"bzA=", block::uncommitted}};
     stage_blocks("taken-commit", others, {"other"});
     ASSERT_TRUE(client_->put_block_list(container_, "taken-commit", others, {}).get().success());
     stage_blocks("taken-commit", ids, {"mine"});
@@ -541,33 +304,13 @@ TEST_F(blob_client_itest, repeat_after_a_refusal_reports_what_it_finds)
 TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
 {
     upload("portal-blob", "real bytes");
-    const std::string portal = R"("respond":{"status":200,"headers":{"Content-Type":"text/html"},)"
-                               R"("body":"<html>sign in first</html>"})";
+    proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
+                     R"({"Content-Type":"text/html"},"body":"<html>sign in first</html>"}})");
     std::string got;
-    const struct {
-        const char *method;
-        std::function<bs::storage_error()> call;
-    } rows[] = {
-        {"DELETE", [] { return client_->delete_blob(container_, "portal-blob").get().error(); }},
-        {"GET", [&] { return download("portal-blob", 0, 0, &got).error(); }},
-        {"HEAD",
-         [] { return client_->get_blob_properties(container_, "portal-blob").get().error(); }},
-        {"GET",
-         [] { return client_->list_blobs_segmented(container_, "/", "", "", 10).get().error(); }},
-    };
-    for (const auto &row : rows) {
-        proxy_->clear_rules();
-        proxy_->add_rule(std::string(R"({"method":")") + row.method + R"(","times":1,)" + portal +
-                         "}");
-        bs::storage_error error = row.call();
-        EXPECT_EQ(error.kind, bs::error_kind::not_service) << row.method;
-        EXPECT_EQ(error.code, "200");
-        EXPECT_NE(error.message.find("x-ms-request-id"), std::string::npos) << error.message;
-    }
+    bs::storage_error error = download("portal-blob", 0, 0, &got).error();
+    EXPECT_EQ(error.kind, bs::error_kind::not_service);
+    EXPECT_NE(error.message.find("x-ms-request-id"), std::string::npos) << error.message;
     EXPECT_EQ(got, "");
-    proxy_->clear_rules();
-    ASSERT_TRUE(download("portal-blob", 0, 0, &got).success());
-    EXPECT_EQ(got, "real bytes");
 
     // There is no JSON parser: a listing labelled JSON fails, though its body reads as XML.
     proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
@@ -577,19 +320,13 @@ TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
               bs::error_kind::parse);
 }
 
-// What the client buffers is bounded; what it streams to the caller is not.
+// What the client buffers is bounded (what it streams to the caller is not: whole downloads of
+// more than the limit pass in the connector's tests).
 TEST_F(blob_client_itest, answers_beyond_the_buffer_limit_fail)
 {
     auto client = ostrel_test::make_client(proxy_->endpoint(), credential_);
     client->context()->max_buffered_bytes = 1 << 20;
-    const std::string data = ostrel_test::random_bytes(3 << 20, 11);
-    upload("limit-blob", data);
-    ostrel_test::sink_buf whole;
-    std::ostream whole_os(&whole);
-    ASSERT_TRUE(
-        client->download_blob_to_stream(container_, "limit-blob", 0, 0, whole_os).get().success());
-    EXPECT_TRUE(whole.data == data);
-
+    upload("limit-blob", "x");
     proxy_->clear_log();
     proxy_->add_rule(R"({"method":"GET","path":"comp=list","endless_body":{"status":200,)"
                      R"("headers":{"x-ms-request-id":"r"}}})");

@@ -1,6 +1,6 @@
 // Shared pieces of the blob service integration tests: clients pointed at the emulator
-// fixture (directly or through the fault proxy) and streams that behave like the storage
-// layer's callback streams.
+// fixture (directly or through the fault proxy) and a sink that behaves like the storage
+// layer's callback stream.
 #pragma once
 
 #include <cstdlib>
@@ -66,19 +66,6 @@ class sink_buf final : public std::streambuf
         }
         return traits_type::not_eof(c);
     }
-};
-
-// An input buffer without positioning, like the storage layer's upload stream.
-class source_buf final : public std::streambuf
-{
-  public:
-    explicit source_buf(std::string data) : data_(std::move(data))
-    {
-        setg(data_.data(), data_.data(), data_.data() + data_.size());
-    }
-
-  private:
-    std::string data_;
 };
 
 } // namespace ostrel_test

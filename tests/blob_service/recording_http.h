@@ -3,8 +3,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "blob_service/http_base.h"
 
@@ -16,8 +14,6 @@ class recording_http final : public azure::blob_service::http_base
   public:
     using http_method = azure::blob_service::http_method;
 
-    std::vector<std::pair<std::string, std::string>> headers; // call order
-    std::string input_body;
     long long absolute_timeout = -1;
     bool data_rate_timeout = false;
 
@@ -27,7 +23,6 @@ class recording_http final : public azure::blob_service::http_base
     std::string get_url() const override { return url_; }
     void add_header(const std::string &name, const std::string &value) override
     {
-        headers.emplace_back(name, value);
         request_headers_.emplace(name, value);
     }
     const azure::blob_service::header_map &get_request_headers() const override
@@ -41,20 +36,10 @@ class recording_http final : public azure::blob_service::http_base
     }
     CURLcode perform() override { return CURLE_UNSUPPORTED_PROTOCOL; }
     void submit(completion, std::chrono::milliseconds) override {}
-    void reset() override
-    {
-        headers.clear();
-        request_headers_.clear();
-    }
+    void reset() override { request_headers_.clear(); }
     int status_code() const override { return 0; }
     int requests_sent() const override { return 0; }
-    void set_input_stream(azure::blob_service::storage_istream s) override
-    {
-        input_body.clear();
-        if (s.valid()) {
-            input_body.assign(std::istreambuf_iterator<char>(s.get()), {});
-        }
-    }
+    void set_input_stream(azure::blob_service::storage_istream) override {}
     void set_input_content_length(uint64_t) override {}
     bool reset_input_stream() override { return true; }
     void set_output_stream(azure::blob_service::storage_ostream) override {}
@@ -84,20 +69,8 @@ class recording_http final : public azure::blob_service::http_base
 
     std::string header(const std::string &name) const
     {
-        for (const auto &h : headers) {
-            if (h.first == name) {
-                return h.second;
-            }
-        }
-        return {};
-    }
-    std::vector<std::string> header_names() const
-    {
-        std::vector<std::string> names;
-        for (const auto &h : headers) {
-            names.push_back(h.first);
-        }
-        return names;
+        auto found = request_headers_.find(name);
+        return found == request_headers_.end() ? std::string() : found->second;
     }
 
   private:
