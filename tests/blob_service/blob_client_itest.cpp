@@ -168,6 +168,20 @@ TEST_F(blob_client_itest, interrupted_download_resumes_without_rewinding_the_sin
     }
 }
 
+// Dot segments are refused above this layer; here they must still reach the
+// wire as built, never resolved into another blob's or container's path.
+TEST_F(blob_client_itest, url_sent_is_the_url_built)
+{
+    const std::string base = "/" + proxy_->endpoint().account + "/" + container_ + "/";
+    for (const char *blob : {"a/../b", "a/./b", "../x", "x/.."}) {
+        proxy_->clear_log();
+        client_->get_blob_properties(container_, blob).get();
+        auto log = proxy_->requests();
+        ASSERT_EQ(log.size(), 1u) << blob;
+        EXPECT_EQ(log[0].target, base + blob);
+    }
+}
+
 TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
 {
     upload("end-blob", "0123456789");
