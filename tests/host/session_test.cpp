@@ -16,7 +16,6 @@
 #include <fcntl.h>
 #include <iterator>
 #include <mutex>
-#include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -44,11 +43,8 @@ struct session_fixture : ::testing::Test {
         o.documents = [this](const std::string &key) -> std::optional<std::string> {
             if (key == "config")
                 return config;
-            if (key == "creds")
-                throw std::runtime_error("token source failed");
             return std::nullopt;
         };
-        o.update_interval = 7;
         session = std::make_unique<ostrel_host::session>(dsi, o);
         return session->start();
     }
@@ -68,41 +64,6 @@ struct session_fixture : ::testing::Test {
         return session->command(info, progress);
     }
 };
-
-TEST_F(session_fixture, StatDeliversPartialAnswersInOrderThenTheFinalOne)
-{
-    ASSERT_TRUE(start().ok);
-    std::vector<std::string> seen;
-    std::vector<int> batches;
-    std::thread::id caller = std::this_thread::get_id(), partial_thread;
-    auto result = session->stat("/c/dir", false, [&](const ostrel_gfs_stat_t *entries, int n) {
-        partial_thread = std::this_thread::get_id();
-        batches.push_back(n);
-        for (int i = 0; i < n; i++)
-            seen.push_back(entries[i].name);
-    });
-    ASSERT_TRUE(result.error.ok) << result.error.text;
-    EXPECT_EQ(batches, (std::vector<int>{2, 3}));
-    EXPECT_EQ(result.batches, batches);
-    EXPECT_NE(partial_thread, caller);
-    // names come from the session handle the start handed over
-    EXPECT_EQ(seen,
-              (std::vector<std::string>{"alpha:1", "alpha:2", "alpha:3", "alpha:4", "alpha:5"}));
-    ASSERT_EQ(result.entries.size(), 6u);
-    for (size_t i = 0; i < 6; i++) {
-        // the plug-in overwrote its buffers after each call: these are the host's copies
-        EXPECT_STREQ(result.entries[i].name, ("alpha:" + std::to_string(i + 1)).c_str());
-        EXPECT_EQ(result.entries[i].size, (int64_t)(i + 1) * 100);
-    }
-
-    auto missing = session->stat("/missing", true);
-    EXPECT_EQ(missing.error.reply_code, 550);
-    EXPECT_EQ(missing.error.response_error_code, "PATH_NOT_FOUND");
-    EXPECT_EQ(missing.error.text, "550 PATH_NOT_FOUND: GridFTP-Path: \"/missing\"\n"
-                                  "Azure Error accessing \"/missing\"");
-    EXPECT_TRUE(missing.entries.empty());
-    EXPECT_EQ(ostrel_error_peek(exported<ostrel_result_t>("ostrel_test_dsi_last_result")), nullptr);
-}
 
 TEST_F(session_fixture, SessionEndRunsOnceAndNeverForARefusedStart)
 {
@@ -128,15 +89,9 @@ TEST_F(session_fixture, SessionEndRunsOnceAndNeverForARefusedStart)
     EXPECT_NE(none.start().text.find("not supported"), std::string::npos);
 }
 
-TEST_F(session_fixture, CommandsSucceedFailAndReportProgress)
+TEST_F(session_fixture, CommandProgressAndASecondFinish)
 {
     ASSERT_TRUE(start().ok);
-    EXPECT_TRUE(command(OSTREL_GFS_CMD_MKD).error.ok);
-
-    auto deleted = command(OSTREL_GFS_CMD_DELE, "/c/gone");
-    EXPECT_EQ(deleted.error.reply_code, 550);
-    EXPECT_EQ(deleted.error.text, "550 PATH_NOT_FOUND: GridFTP-Path: \"/c/gone\"");
-
     std::vector<std::string> progress;
     auto cksum = command(OSTREL_GFS_CMD_CKSM, "/c/f",
                          [&](const std::string &text) { progress.push_back(text); });
@@ -153,13 +108,6 @@ TEST_F(session_fixture, CommandsSucceedFailAndReportProgress)
     EXPECT_NE(log.find("after it was finished"), std::string::npos) << log;
     EXPECT_EQ(ostrel_error_peek(exported<ostrel_result_t>("ostrel_test_dsi_second_result")),
               nullptr);
-
-    // a failing document source means "no document", and the user is told why
-    ::testing::internal::CaptureStderr();
-    auto reply = command(OSTREL_GFS_CMD_SITE_DSI, "/");
-    log = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(reply.response, "7 config=alpha creds=none nokey=none");
-    EXPECT_NE(log.find("token source failed"), std::string::npos) << log;
 }
 
 TEST_F(session_fixture, LongSessionKeepsFewOperationRecords)
@@ -365,12 +313,9 @@ TEST_F(transfer_fixture, UploadsDeliverEveryBlockOnceInEveryOrderingMode)
         {ostrel_host::stream_order::parallel, 1000, false, 40 * B + 17, "/c/f", 1234567890},
         {ostrel_host::stream_order::parallel, 1000, true, 12 * B + 5, "/c/f", {}},
         {ostrel_host::stream_order::parallel, 300, false, 7 * B + 1, "/c/small", {}},
-        {ostrel_host::stream_order::reverse, 0, false, 9 * B + 100, "/c/f", {}},
         {ostrel_host::stream_order::reverse, 0, true, 9 * B + 100, "/c/f", 0},
         {ostrel_host::stream_order::parallel, 0, false, 8 * B, "/c/f", {}},
         {ostrel_host::stream_order::reverse, 0, true, 8 * B, "/c/f", {}},
-        {ostrel_host::stream_order::parallel, 0, false, 1, "/c/f", {}},
-        {ostrel_host::stream_order::parallel, 0, false, 0, "/c/f", {}},
         {ostrel_host::stream_order::reverse, 0, true, 0, "/c/f", {}},
     };
     for (const auto &c : cases) {
@@ -388,9 +333,6 @@ TEST_F(transfer_fixture, UploadsDeliverEveryBlockOnceInEveryOrderingMode)
         EXPECT_EQ(result.bytes, c.size);
         auto t = seen();
         expect_read_rules(*t, content);
-        EXPECT_EQ(t->alloc_size, (int64_t)c.size);
-        EXPECT_TRUE(t->truncate);
-        EXPECT_EQ(t->path, c.path);
         // the time only when given, and 0 is a time
         EXPECT_EQ(t->modtime_rc == 0, c.modtime.has_value());
         EXPECT_EQ(t->modtime, c.modtime.value_or(-1));
@@ -469,86 +411,6 @@ TEST_F(transfer_fixture, EndOfDataDoesNotWaitForAReadPastTheEnd)
     expect_read_rules(*seen(), content);
 }
 
-TEST_F(transfer_fixture, PipeShorterOrLongerThanAnnouncedReachesThePluginAsItIs)
-{
-    struct {
-        size_t actual;
-        int64_t announced;
-    } cases[] = {{2 * B + 10, 3 * B}, {3 * B + 7, 3 * B}, {B, 3 * B}, {3 * B, 0}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::to_string(c.actual) + " of " + std::to_string(c.announced));
-        std::string content = pattern(0, c.actual);
-        filled_pipe pipe(content);
-        ostrel_host::stream_source from(pipe.fds[0], c.announced);
-        auto result = upload(from);
-        auto t = seen();
-        EXPECT_EQ(t->alloc_size, c.announced);
-        expect_read_rules(*t, content);
-        EXPECT_FALSE(result.error.ok);
-        EXPECT_NE(result.error.text.find("received " + std::to_string(c.actual) + " bytes, " +
-                                         std::to_string(c.announced) + " announced"),
-                  std::string::npos)
-            << result.error.text;
-    }
-}
-
-TEST_F(transfer_fixture, DownloadsLandAtTheirOffsetsInEverySink)
-{
-    using ostrel_host::byte_range;
-    using order = ostrel_host::stream_order;
-    struct {
-        order mode;
-        unsigned jitter_us;
-        bool in_order;
-        int64_t base;
-        std::vector<byte_range> ranges;
-        int64_t size;
-        std::string expected;
-    } cases[] = {
-        {order::parallel, 1000, false, 0, {}, 30 * B + 3, pattern(0, 30 * B + 3)},
-        {order::parallel, 1000, true, 0, {}, 30 * B + 3, pattern(0, 30 * B + 3)},
-        {order::reverse, 0, true, 0, {}, 10 * B + 1, pattern(0, 10 * B + 1)},
-        {order::reverse, 0, true, 100, {{100, 5 * (int64_t)B}}, 10 * B, pattern(100, 5 * B)},
-        {order::parallel, 0, false, 100, {{100, 50}}, 1000, pattern(100, 50)},
-        {order::parallel, 0, false, 0, {}, 0, ""},
-        {order::reverse,
-         0,
-         false,
-         0,
-         {{10, 20}, {5000, -1}},
-         6000,
-         std::string(10, '\0') + pattern(10, 20) + std::string(4970, '\0') + pattern(5000, 1000)},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(std::to_string(c.size) + (c.in_order ? " in order" : " at offsets") +
-                     " base " + std::to_string(c.base));
-        open_session(c.mode, c.jitter_us);
-        temp_file file;
-        ostrel_host::file_sink at_offsets(file.fd, c.base);
-        ostrel_host::in_order_sink in_order(file.fd, c.base);
-        auto result = c.in_order ? download(in_order, c.size, c.ranges)
-                                 : download(at_offsets, c.size, c.ranges);
-        EXPECT_TRUE(result.error.ok) << result.error.text;
-        EXPECT_TRUE(file.content() == c.expected);
-        auto t = seen();
-        EXPECT_FALSE(t->truncate);
-        // the ranges asked for, in order, then the end of the ranges
-        std::vector<std::pair<int64_t, int64_t>> ranges;
-        for (const byte_range &r : c.ranges.empty() ? std::vector<byte_range>{{0, -1}} : c.ranges)
-            ranges.emplace_back(r.offset, r.length);
-        ranges.emplace_back(0, 0);
-        EXPECT_EQ(t->ranges, ranges);
-        uint64_t sent = 0;
-        for (const test_dsi_completion &w : t->completions)
-            sent += (uint64_t)w.bytes;
-        EXPECT_EQ(result.bytes, sent);
-        EXPECT_EQ(progress.empty() ? 0 : progress.back(), sent);
-        if (c.jitter_us > 0) {
-            EXPECT_TRUE(out_of_order(*t));
-        }
-    }
-}
-
 bool has(const std::string &text, const std::string &part)
 {
     return text.find(part) != std::string::npos;
@@ -594,18 +456,12 @@ TEST_F(transfer_fixture, ExactlyOneFinishAndNoCallbackAfterIt)
 {
     temp_file file;
     ostrel_host::file_sink to(file.fd);
-    ::testing::internal::CaptureStderr();
-    auto twice = download(to, 100, {}, "/twice");
-    ostrel_host::join_plugin_threads(); // the second finish comes after send() returned
-    std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(twice.error.ok) << twice.error.text;
-    EXPECT_NE(log.find("finished_transfer called for op="), std::string::npos) << log;
-
     // a finish long after the first: the record waits for the thread that made it
     auto *release =
         static_cast<std::atomic<bool> *>(module->symbol("ostrel_test_dsi_release_late"));
     *release = false;
     ASSERT_TRUE(download(to, 100, {}, "/late").error.ok);
+    EXPECT_EQ(progress, (std::vector<uint64_t>{100}));
     for (int i = 0; i < 100; i++)
         command(OSTREL_GFS_CMD_MKD);
     // the window of newest records, and the late one beyond it
@@ -613,7 +469,7 @@ TEST_F(transfer_fixture, ExactlyOneFinishAndNoCallbackAfterIt)
     ::testing::internal::CaptureStderr();
     *release = true;
     ostrel_host::join_plugin_threads();
-    log = ::testing::internal::GetCapturedStderr();
+    std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("finished_transfer called for op="), std::string::npos) << log;
     command(OSTREL_GFS_CMD_MKD);
     EXPECT_EQ(session->kept_operations(), 0u);

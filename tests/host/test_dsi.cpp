@@ -6,22 +6,18 @@
  * Behaviour by input:
  *   session start: config "refuse" fails with 530 LOGIN_DENIED; otherwise the
  *     config text becomes the session handle.
- *   stat "/missing": 550 PATH_NOT_FOUND over a cause; any other path: two
- *     partial answers (2 and 3 entries) and a final one (1 entry), names
- *     "<session>:<n>", from a worker thread.
- *   commands: MKD succeeds; DELE fails with 550 PATH_NOT_FOUND; CKSM sends
- *     two progress replies and a checksum; RMD finishes twice (a plug-in
- *     fault the host must survive); SITE_DSI answers the update interval and the documents.
+ *   stat: an empty answer from a worker thread.
+ *   commands: MKD succeeds; CKSM sends two progress replies and a checksum;
+ *     RMD finishes twice (a plug-in fault the host must survive).
  *   send and recv move data through the host's data channel: up to the
  *     host's optimal concurrency of requests outstanding, each callback
  *     registering the next; what they see is kept in a test_dsi_transfer.
  *   send "/gen/SIZE...": SIZE bytes of test_dsi_byte(), over the host's read
  *     ranges; write failures are ignored, as the real plug-in ignores them.
- *   recv: stores what arrives; fails with the first failed read, or when the
- *     byte count differs from the announced size. "small" in the path: read
- *     buffers a third of a block.
+ *   recv: stores what arrives; fails with the first failed read. "small" in
+ *     the path: read buffers a third of a block.
  *   "early" in the path: finishes inside the first callback, with requests
- *     still outstanding; "twice": finishes twice; "late": finishes again once
+ *     still outstanding; "late": finishes again once
  *     ostrel_test_dsi_release_late is set (all plug-in faults).
  */
 #include "host/ostrel_host.h"
@@ -43,7 +39,6 @@ extern "C" {
 TEST_EXPORT int ostrel_test_dsi_activations = 0;
 TEST_EXPORT int ostrel_test_dsi_deactivations = 0;
 TEST_EXPORT int ostrel_test_dsi_destroyed = 0;
-TEST_EXPORT ostrel_result_t ostrel_test_dsi_last_result = 0;
 TEST_EXPORT ostrel_result_t ostrel_test_dsi_second_result = 0;
 TEST_EXPORT std::shared_ptr<test_dsi_transfer> ostrel_test_dsi_last_transfer;
 TEST_EXPORT std::atomic<bool> ostrel_test_dsi_release_late{false};
@@ -52,57 +47,10 @@ TEST_EXPORT std::atomic<bool> ostrel_test_dsi_release_late{false};
 namespace
 {
 
-struct stat_job {
-    ostrel_gfs_operation_t op;
-    std::string session;
-    std::string path;
-};
-
-void fill(ostrel_gfs_stat_t *entry, char *name, int n)
-{
-    memset(entry, 0, sizeof *entry);
-    entry->mode = 040700;
-    entry->nlink = 1;
-    entry->name = name;
-    entry->size = n * 100;
-    entry->atime = entry->ctime = entry->mtime = -1;
-    entry->ino = n;
-}
-
-/* Sends count entries numbered from first, then scribbles over the names:
- * the host must have kept its own copies. */
-void answer(stat_job *job, int first, int count, bool final)
-{
-    ostrel_gfs_stat_t entries[3];
-    char names[3][64];
-    for (int i = 0; i < count; i++) {
-        snprintf(names[i], sizeof names[i], "%s:%d", job->session.c_str(), first + i);
-        fill(&entries[i], names[i], first + i);
-    }
-    if (final)
-        ostrel_gridftp_server_finished_stat(job->op, OSTREL_SUCCESS, entries, count);
-    else
-        ostrel_gridftp_server_finished_stat_partial(job->op, OSTREL_SUCCESS, entries, count);
-    memset(names, 'X', sizeof names);
-}
-
 void *stat_thread(void *arg)
 {
-    stat_job *job = static_cast<stat_job *>(arg);
-    if (job->path == "/missing") {
-        ostrel_object_t *cause = ostrel_error_construct_error(
-            nullptr, nullptr, OSTREL_ERROR_TYPE_AZURE, "test_dsi", "stat_thread", __LINE__,
-            "Azure Error accessing \"%s\"", job->path.c_str());
-        ostrel_result_t result = ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-            nullptr, cause, 550, "PATH_NOT_FOUND", "GridFTP-Path: \"%s\"", job->path.c_str()));
-        ostrel_test_dsi_last_result = result;
-        ostrel_gridftp_server_finished_stat(job->op, result, nullptr, 0);
-    } else {
-        answer(job, 1, 2, false);
-        answer(job, 3, 3, false);
-        answer(job, 6, 1, true);
-    }
-    delete job;
+    ostrel_gridftp_server_finished_stat(static_cast<ostrel_gfs_operation_t>(arg), OSTREL_SUCCESS,
+                                        nullptr, 0);
     return nullptr;
 }
 
@@ -129,14 +77,11 @@ void test_destroy(void *session)
     ostrel_test_dsi_destroyed++;
 }
 
-void test_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *info, void *session)
+void test_stat(ostrel_gfs_operation_t op, ostrel_gfs_stat_info_t *, void *)
 {
-    stat_job *job = new stat_job{op, static_cast<char *>(session), info->pathname};
     ostrel_thread_t thread;
-    if (ostrel_thread_create(&thread, nullptr, stat_thread, job) != 0) {
-        delete job;
+    if (ostrel_thread_create(&thread, nullptr, stat_thread, op) != 0)
         ostrel_gridftp_server_finished_stat(op, OSTREL_FAILURE, nullptr, 0);
-    }
 }
 
 void *checksum_thread(void *arg)
@@ -156,12 +101,6 @@ void test_command(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *info, vo
     case OSTREL_GFS_CMD_MKD:
         ostrel_gridftp_server_finished_command(op, OSTREL_SUCCESS, nullptr);
         return;
-    case OSTREL_GFS_CMD_DELE: {
-        ostrel_result_t result = ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
-            nullptr, nullptr, 550, "PATH_NOT_FOUND", "GridFTP-Path: \"%s\"", info->pathname));
-        ostrel_gridftp_server_finished_command(op, result, nullptr);
-        return;
-    }
     case OSTREL_GFS_CMD_CKSM: {
         ostrel_thread_t thread;
         if (ostrel_thread_create(&thread, nullptr, checksum_thread, op) != 0)
@@ -175,20 +114,6 @@ void test_command(ostrel_gfs_operation_t op, ostrel_gfs_command_info_t *info, vo
                                          "test_command", __LINE__, "second finish"));
         ostrel_test_dsi_second_result = second;
         ostrel_gridftp_server_finished_command(op, second, nullptr);
-        return;
-    }
-    case OSTREL_GFS_CMD_SITE_DSI: {
-        int interval = -1;
-        ostrel_gridftp_server_get_update_interval(op, &interval);
-        std::string reply = std::to_string(interval);
-        const char *keys[] = {"config", "creds", "nokey"};
-        for (const char *key : keys) {
-            char *text = nullptr;
-            ostrel_gridftp_server_get_config_data(op, key, &text);
-            reply += std::string(" ") + key + "=" + (text ? text : "none");
-            free(text);
-        }
-        ostrel_gridftp_server_finished_command(op, OSTREL_SUCCESS, &reply[0]);
         return;
     }
     default:
@@ -205,7 +130,6 @@ struct job : test_dsi_transfer {
     bool done = false; /* upload: end of data seen; download: no range left */
     bool finished = false;
     ostrel_result_t first_error = OSTREL_SUCCESS;
-    int64_t received = 0;
     size_t buffer_size = 0;
     int64_t size = 0, pos = 0, range_end = 0; /* download */
     std::map<unsigned char *, int64_t> offset_of;
@@ -248,7 +172,6 @@ void pump(job *j)
             if (j->pos >= j->range_end) {
                 int64_t offset = 0, length = 0;
                 ostrel_gridftp_server_get_read_range(j->op, &offset, &length);
-                j->ranges.emplace_back(offset, length);
                 j->done = length == 0;
                 j->pos = offset;
                 j->range_end = length < 0 ? j->size : std::min(j->size, offset + length);
@@ -299,7 +222,6 @@ void read_done(ostrel_gfs_operation_t, ostrel_result_t result, unsigned char *bu
         if (j->data.size() < (size_t)offset + nbytes)
             j->data.resize((size_t)offset + nbytes);
         memcpy(&j->data[(size_t)offset], buffer, nbytes);
-        j->received += (int64_t)nbytes;
         ostrel_gridftp_server_update_bytes_recvd(j->op, offset, (int64_t)nbytes);
     }
     j->done = j->done || eof;
@@ -320,15 +242,6 @@ void write_done(ostrel_gfs_operation_t, ostrel_result_t result, unsigned char *b
     settle(j, buffer);
 }
 
-ostrel_result_t outcome(job *j)
-{
-    if (j->first_error != OSTREL_SUCCESS || !j->upload || j->received == j->alloc_size)
-        return j->first_error;
-    return ostrel_error_put(ostrel_error_construct_error(
-        nullptr, nullptr, OSTREL_ERROR_TYPE_PLUGIN, "test_dsi", "outcome", __LINE__,
-        "received %lld bytes, %lld announced", (long long)j->received, (long long)j->alloc_size));
-}
-
 void *transfer_thread(void *arg)
 {
     std::shared_ptr<job> *owner = static_cast<std::shared_ptr<job> *>(arg);
@@ -346,15 +259,14 @@ void *transfer_thread(void *arg)
     if (j->finished)
         return nullptr;
     j->finished = true;
-    ostrel_result_t result = outcome(j.get());
-    bool twice = j->path.find("twice") != std::string::npos;
+    ostrel_result_t result = j->first_error;
     bool late = j->path.find("late") != std::string::npos;
     ostrel_gfs_operation_t op = j->op;
     guard.unlock();
     ostrel_gridftp_server_finished_transfer(op, result);
     for (int waited = 0; late && !ostrel_test_dsi_release_late && waited < 10000; waited++)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    if (twice || late)
+    if (late)
         ostrel_gridftp_server_finished_transfer(op, OSTREL_FAILURE);
     return nullptr;
 }
@@ -365,8 +277,6 @@ void start(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *info, bool upl
     j->op = op;
     j->upload = upload;
     j->path = info->pathname ? info->pathname : "";
-    j->truncate = info->truncate;
-    j->alloc_size = info->alloc_size;
     ostrel_gridftp_server_get_optimal_concurrency(op, &j->concurrency);
     ostrel_gridftp_server_get_block_size(op, &j->block_size);
     j->buffer_size = j->block_size;

@@ -23,14 +23,11 @@ struct test_dsi_completion {
 struct test_dsi_transfer {
     /* the transfer description */
     std::string path;
-    bool truncate = false;
-    int64_t alloc_size = 0;
     /* what the host told the plug-in */
     int concurrency = 0;
     size_t block_size = 0;
     int modtime_rc = 0;
     time_t modtime = 0;
-    std::vector<std::pair<int64_t, int64_t>> ranges; /* every get_read_range answer */
     std::vector<test_dsi_completion> completions;
     std::string data;       /* upload: the bytes received, each at its offset */
     int late_callbacks = 0; /* callbacks after the plug-in finished */
