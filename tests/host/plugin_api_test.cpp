@@ -19,78 +19,48 @@
 namespace
 {
 
-std::string friendly(ostrel_object_t *error)
-{
-    char *text = ostrel_error_print_friendly(error);
-    std::string copy = text ? text : "<null>";
-    free(text);
-    return copy;
-}
-
-ostrel_object_t *azure_not_found(const char *path)
-{
-    ostrel_object_t *cause = ostrel_error_construct_error(
-        nullptr, nullptr, OSTREL_ERROR_TYPE_AZURE, "module", "to_error", 12,
-        "Azure Error accessing \"%s\": %s %s: %s: %s", path, "404", "ErrorBlobNotFound",
-        "The specified blob does not exist.", "BlobNotFound");
-    return ostrel_gfs_ftp_response_error_construct(nullptr, cause, 550, "PATH_NOT_FOUND", "%s%s%s",
-                                                   "GridFTP-Path: \"", path, "\"");
-}
-
-TEST(ErrorText, TrailingNewlinesAndNoError)
-{
-    // Plug-in messages end in "\n"; the raw text keeps it, the user's text does not.
-    ostrel_object_t *plain = ostrel_error_construct_error(
-        nullptr, nullptr, OSTREL_ERROR_TYPE_PLUGIN, "config_parse", "parse", 1,
-        "Error parsing storage account: %s\n", "wrong type");
-    EXPECT_STREQ(ostrel_error_get_text(plain), "Error parsing storage account: wrong type\n");
-    EXPECT_EQ(friendly(plain), "Error parsing storage account: wrong type");
-    ostrel_object_free(plain);
-
-    char *none = ostrel_error_print_friendly(nullptr);
-    ASSERT_NE(none, nullptr);
-    EXPECT_NE(std::string(none), "");
-    free(none);
-}
-
-TEST(ErrorText, SystemErrorCarriesErrnoTextAndReplyCode)
-{
-    ostrel_result_t result =
-        ostrel_i_gfs_error_system(0, ENOMEM, "System error%s%s", " in ", "malloc");
-    EXPECT_EQ(ostrel_error_system_errno(ostrel_error_peek(result)), ENOMEM);
-    EXPECT_EQ(ostrel_host::take_error(result).text,
-              "System error in malloc: Cannot allocate memory");
-
-    ostrel_host::error_info wrapped =
-        ostrel_host::take_error(ostrel_i_gfs_error_system(451, ENOENT, "open %s", "/tmp/x"));
-    EXPECT_EQ(wrapped.reply_code, 451);
-    EXPECT_EQ(wrapped.system_errno, ENOENT);
-    EXPECT_EQ(wrapped.text, "451\nopen /tmp/x: No such file or directory");
-    ostrel_host::error_info plain =
-        ostrel_host::take_error(ostrel_i_gfs_error_system(0, 0, "ostrel_thread_create"));
-    EXPECT_EQ(plain.text, "ostrel_thread_create");
-    EXPECT_EQ(plain.system_errno, 0);
-}
-
-TEST(ErrorRegistry, TakeErrorReadsTheChainAndRemovesIt)
+// What take_error makes of each kind of result: the codes a client acts on,
+// the errno, and the text the user reads; the object leaves the registry.
+TEST(ErrorText, TakeErrorReadsTheChainAndRemovesIt)
 {
     EXPECT_TRUE(ostrel_host::take_error(OSTREL_SUCCESS).ok);
-    ostrel_result_t result = ostrel_error_put(azure_not_found("/c/k"));
-    ostrel_host::error_info info = ostrel_host::take_error(result);
-    EXPECT_FALSE(info.ok);
-    EXPECT_EQ(info.reply_code, 550);
-    EXPECT_EQ(info.response_error_code, "PATH_NOT_FOUND");
-    EXPECT_NE(info.text.find("GridFTP-Path: \"/c/k\"\nAzure Error accessing \"/c/k\""),
-              std::string::npos);
-    EXPECT_EQ(ostrel_error_peek(result), nullptr);
-
-    // A construction that ran out of memory hands NULL to put: that must not read as success.
-    EXPECT_NE(ostrel_error_put(nullptr), OSTREL_SUCCESS);
-    EXPECT_EQ(ostrel_error_get(OSTREL_FAILURE), nullptr);
-    ostrel_host::error_info generic = ostrel_host::take_error(OSTREL_FAILURE);
-    EXPECT_FALSE(generic.ok);
-    EXPECT_EQ(generic.reply_code, 0);
-    EXPECT_FALSE(generic.text.empty());
+    // Plug-in messages end in "\n": the user's text does not.
+    ostrel_object_t *cause =
+        ostrel_error_construct_error(nullptr, nullptr, OSTREL_ERROR_TYPE_AZURE, "module",
+                                     "to_error", 12, "Azure Error accessing \"%s\": 404\n", "/c/k");
+    ostrel_result_t nomem = ostrel_i_gfs_error_system(0, ENOMEM, "System error in %s", "malloc");
+    EXPECT_EQ(ostrel_error_system_errno(ostrel_error_peek(nomem)), ENOMEM);
+    struct {
+        ostrel_result_t result;
+        int reply_code;
+        const char *response_error_code;
+        int system_errno;
+        const char *text;
+    } cases[] = {
+        {ostrel_error_put(ostrel_gfs_ftp_response_error_construct(
+             nullptr, cause, 550, "PATH_NOT_FOUND", "GridFTP-Path: \"%s\"", "/c/k")),
+         550, "PATH_NOT_FOUND", 0,
+         "550 PATH_NOT_FOUND: GridFTP-Path: \"/c/k\"\nAzure Error accessing \"/c/k\": 404"},
+        {nomem, 0, "", ENOMEM, "System error in malloc: Cannot allocate memory"},
+        {ostrel_i_gfs_error_system(451, ENOENT, "open %s", "/tmp/x"), 451, "", ENOENT,
+         "451\nopen /tmp/x: No such file or directory"},
+        {ostrel_i_gfs_error_system(0, 0, "ostrel_thread_create"), 0, "", 0, "ostrel_thread_create"},
+        // a construction that ran out of memory hands NULL to put: still a failure
+        {ostrel_error_put(nullptr), 0, "", 0,
+         "operation failed without error details (result 0xffffffff)"},
+    };
+    for (const auto &c : cases) {
+        ostrel_host::error_info info = ostrel_host::take_error(c.result);
+        EXPECT_FALSE(info.ok) << c.text;
+        EXPECT_EQ(info.reply_code, c.reply_code) << c.text;
+        EXPECT_EQ(info.response_error_code, c.response_error_code) << c.text;
+        EXPECT_EQ(info.system_errno, c.system_errno) << c.text;
+        EXPECT_EQ(info.text, c.text);
+        EXPECT_EQ(ostrel_error_peek(c.result), nullptr) << c.text;
+    }
+    char *none = ostrel_error_print_friendly(nullptr);
+    EXPECT_NE(std::string(none ? none : ""), "");
+    free(none);
 }
 
 TEST(ErrorRegistry, ConcurrentPutsGetDistinctHandles)
