@@ -56,7 +56,6 @@ void *stat_thread(void *arg)
 
 void test_start(ostrel_gfs_operation_t op, ostrel_gfs_session_info_t *info)
 {
-    (void)info;
     char *config = nullptr;
     ostrel_gridftp_server_get_config_data(op, "config", &config);
     if (config != nullptr && strcmp(config, "refuse") == 0) {
@@ -148,13 +147,6 @@ struct job : test_dsi_transfer {
     }
 };
 
-void finish_early(job *j)
-{
-    j->finished = true;
-    j->changed.notify_all();
-    ostrel_gridftp_server_finished_transfer(j->op, OSTREL_SUCCESS);
-}
-
 void read_done(ostrel_gfs_operation_t, ostrel_result_t, unsigned char *, size_t, int64_t, bool,
                void *);
 void write_done(ostrel_gfs_operation_t, ostrel_result_t, unsigned char *, size_t, void *);
@@ -200,10 +192,13 @@ void settle(job *j, unsigned char *buffer)
 {
     j->spare.push_back(buffer);
     j->outstanding--;
-    if (j->path.find("early") != std::string::npos)
-        finish_early(j);
-    else
+    if (j->path.find("early") == std::string::npos) {
         pump(j);
+        return;
+    }
+    j->finished = true;
+    j->changed.notify_all();
+    ostrel_gridftp_server_finished_transfer(j->op, OSTREL_SUCCESS);
 }
 
 void read_done(ostrel_gfs_operation_t, ostrel_result_t result, unsigned char *buffer, size_t nbytes,
