@@ -1,24 +1,14 @@
 /*
  * A storage plug-in for the host's own tests, loaded by module name like the
- * real one. It answers from detached threads as real plug-ins do, and its
- * counters and last results are exported so tests can look behind the host.
- *
- * Behaviour by input:
- *   session start: config "refuse" fails with 530 LOGIN_DENIED; otherwise the
- *     config text becomes the session handle.
- *   stat: an empty answer from a worker thread.
- *   commands: MKD succeeds; CKSM sends two progress replies and a checksum;
- *     RMD finishes twice (a plug-in fault the host must survive).
- *   send and recv move data through the host's data channel: up to the
- *     host's optimal concurrency of requests outstanding, each callback
- *     registering the next; what they see is kept in a test_dsi_transfer.
- *   send "/gen/SIZE...": SIZE bytes of test_dsi_byte(), over the host's read
- *     ranges; write failures are ignored, as the real plug-in ignores them.
- *   recv: stores what arrives; fails with the first failed read. "small" in
- *     the path: read buffers a third of a block.
- *   "early" in the path: finishes inside the first callback, with requests
- *     still outstanding; "late": finishes again once
- *     ostrel_test_dsi_release_late is set (all plug-in faults).
+ * real one. It answers from detached threads as real plug-ins do, and
+ * exports counters and what it saw so tests can look behind the host.
+ *   start: config "refuse" fails with 530 LOGIN_DENIED. stat: an empty answer.
+ *   MKD succeeds; CKSM sends progress "100", "200"; RMD finishes twice.
+ *   send and recv keep the host's concurrency of requests outstanding, each
+ *     callback registering the next. send "/gen/SIZE": test_dsi_byte() over
+ *     the read ranges. recv stores what arrives; "small": buffers a third of
+ *     a block. "early": finishes in the first callback; "late": finishes
+ *     again once ostrel_test_dsi_release_late is set.
  */
 #include "host/ostrel_host.h"
 #include "tests/host/test_dsi.h"
