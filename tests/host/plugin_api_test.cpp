@@ -66,27 +66,22 @@ TEST(ErrorText, TakeErrorReadsTheChainAndRemovesIt)
 TEST(ErrorRegistry, ConcurrentPutsGetDistinctHandles)
 {
     const int threads = 4, per_thread = 500;
-    std::vector<std::vector<ostrel_result_t>> handles(threads);
+    std::vector<ostrel_result_t> handles(threads * per_thread);
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; t++) {
         workers.emplace_back([&handles, t] {
-            for (int i = 0; i < per_thread; i++) {
-                handles[t].push_back(ostrel_error_put(ostrel_error_construct_error(
-                    nullptr, nullptr, 0, "f", "g", i, "error %d/%d", t, i)));
-            }
+            for (int n = t * per_thread; n < (t + 1) * per_thread; n++)
+                handles[n] = ostrel_error_put(
+                    ostrel_error_construct_error(nullptr, nullptr, 0, "f", "g", n, "error %d", n));
         });
     }
     for (std::thread &w : workers)
         w.join();
-    for (int t = 0; t < threads; t++) {
-        for (int i = 0; i < per_thread; i++) {
-            ostrel_result_t h = handles[t][i];
-            ostrel_object_t *error = ostrel_error_get(h);
-            ASSERT_NE(error, nullptr);
-            EXPECT_EQ(std::string(ostrel_error_get_text(error)),
-                      "error " + std::to_string(t) + "/" + std::to_string(i));
-            ostrel_object_free(error);
-        }
+    for (int n = 0; n < threads * per_thread; n++) {
+        ostrel_object_t *error = ostrel_error_get(handles[n]);
+        ASSERT_NE(error, nullptr);
+        EXPECT_EQ(std::string(ostrel_error_get_text(error)), "error " + std::to_string(n));
+        ostrel_object_free(error);
     }
 }
 

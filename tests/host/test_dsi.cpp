@@ -256,7 +256,8 @@ void *transfer_thread(void *arg)
     return nullptr;
 }
 
-void start(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *info, bool upload)
+template <bool upload>
+void start(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *info, void *)
 {
     auto j = std::make_shared<job>();
     j->op = op;
@@ -278,20 +279,10 @@ void start(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *info, bool upl
     }
 }
 
-void test_send(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *info, void *)
-{
-    start(op, info, false);
-}
-
-void test_recv(ostrel_gfs_operation_t op, ostrel_gfs_transfer_info_t *info, void *)
-{
-    start(op, info, true);
-}
-
 // Session start and end, command, stat, send and recv; no list or realpath slots.
 ostrel_gfs_storage_iface_t test_table = {
-    0,       test_start, test_destroy, nullptr,   test_send, test_recv, nullptr, nullptr,
-    nullptr, nullptr,    test_command, test_stat, nullptr,   nullptr,   nullptr,
+    0,       test_start, test_destroy, nullptr,   start<false>, start<true>, nullptr, nullptr,
+    nullptr, nullptr,    test_command, test_stat, nullptr,      nullptr,     nullptr,
 };
 
 ostrel_result_t test_activate(void);

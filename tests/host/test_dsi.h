@@ -1,7 +1,5 @@
-/*
- * What the test plug-in (test_dsi.cpp) records of its last transfer, for the
- * host's transfer tests to look behind the data channel.
- */
+/* What the test plug-in records of its last transfer, for the host's
+ * transfer tests to look behind the data channel. */
 #ifndef OSTREL_TEST_DSI_H
 #define OSTREL_TEST_DSI_H
 
@@ -21,9 +19,7 @@ struct test_dsi_completion {
 };
 
 struct test_dsi_transfer {
-    /* the transfer description */
     std::string path;
-    /* what the host told the plug-in */
     int concurrency = 0;
     size_t block_size = 0;
     int modtime_rc = 0;
