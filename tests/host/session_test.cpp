@@ -288,8 +288,6 @@ void expect_read_rules(const test_dsi_transfer &t, const std::string &content)
     }
     for (auto it = first_eof + 1; it != t.completions.end(); ++it)
         EXPECT_TRUE(it->eof && it->bytes == 0) << "read after the end at " << it->offset;
-    EXPECT_FALSE(std::any_of(t.completions.begin(), t.completions.end(),
-                             [](const test_dsi_completion &c) { return c.failed; }));
 }
 
 // Reverse mode completes each batch highest offset first.
