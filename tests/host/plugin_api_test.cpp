@@ -65,7 +65,7 @@ TEST(ErrorText, TakeErrorReadsTheChainAndRemovesIt)
 
 TEST(ErrorRegistry, ConcurrentPutsGetDistinctHandles)
 {
-    const int threads = 4, per_thread = 500;
+    const int threads = 8, per_thread = 4000;
     std::vector<ostrel_result_t> handles(threads * per_thread);
     std::vector<std::thread> workers;
     for (int t = 0; t < threads; t++) {
