@@ -1,5 +1,5 @@
 // ostrel-azure against a fresh blob emulator: what a user sees for check,
-// listings and directory commands, odd names, token renewal, and transfers.
+// listings and directory commands, odd names, and transfers.
 #include "tests/az/itest_support.h"
 #include "tests/tools/cli_runner.h"
 #include "test_support.h"
@@ -113,9 +113,6 @@ TEST_F(cli_emulator, ListingsDirectoriesAndOddNames)
     EXPECT_TRUE(has_line(r.out, "a\\nb\\tc\\x7F\\xC2\\x9B")) << r.out;
     EXPECT_EQ(lines(r.out).size(), 4u) << r.out; // ".", dir, f.txt and the odd one
 
-    r = cli({"ls", "--json", root});
-    EXPECT_NE(r.out.find("\"name\":\"a\\nb\\tc\\u007f\\u009b\""), std::string::npos) << r.out;
-
     // a file lists itself; a missing path still fails
     r = cli({"ls", "-l", container + "/f.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -123,12 +120,6 @@ TEST_F(cli_emulator, ListingsDirectoriesAndOddNames)
     EXPECT_NE(r.out.find(" 5 "), std::string::npos) << r.out;
     EXPECT_EQ(lines(r.out), std::vector<std::string>{lines(r.out)[0]});
     EXPECT_EQ(cli({"ls", root + "/missing"}).status, 1);
-
-    // an escape sequence cannot go through the emulator's listing, only a stat
-    az_itest::put_text(seed.get(), container, "dir/esc\x1b[2J", "x");
-    r = cli({"stat", root + "/dir/esc\x1b[2J"});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("esc\\x1B[2J\n"), std::string::npos) << r.out;
 
     r = cli({"stat", root + "/no\nsuch"});
     EXPECT_EQ(r.status, 1);
@@ -139,7 +130,6 @@ TEST_F(cli_emulator, ListingsDirectoriesAndOddNames)
                                    root + "/no\\nsuch\"");
     EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
 
-    EXPECT_EQ(cli({"rm", root + "/dir/esc\x1b[2J"}).status, 0);
     r = cli({"rmdir", root + "/dir"});
     EXPECT_EQ(r.status, 0) << r.err;
 }
@@ -157,23 +147,6 @@ TEST_F(cli_emulator, LongRootListingIsComplete)
     std::vector<std::string> names = lines(r.out);
     for (const std::string &name : created)
         EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
-}
-
-// The first answer of the command-line tool has already expired: the
-// plug-in must ask for "renew-creds", which runs the command again.
-TEST_F(cli_emulator, ExpiredTokenOfTheAzureToolIsRenewedThroughTheCommand)
-{
-    temp_file stale("{\"accessToken\":\"" + ostrel_test::mint_token(3600) +
-                    "\",\"expiresOn\":\"2001-01-01 00:00:00.000000\",\"tokenType\":\"Bearer\"}");
-    temp_file fresh("{\"accessToken\":\"" + ostrel_test::mint_token(3600) +
-                    "\",\"expires_on\":" + std::to_string(time(nullptr) + 3600) + "}");
-    temp_file count("");
-    std::string command = "echo run >> " + count.path() + "; if [ $(wc -l < " + count.path() +
-                          ") -eq 1 ]; then cat " + stale.path() + "; else cat " + fresh.path() +
-                          "; fi";
-    auto r = run_cli({"--config", config.path(), "--token-command", command, "check"});
-    EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_GE(lines(slurp(count.path())).size(), 2u) << "the token command ran only once";
 }
 
 void spit(const std::string &path, const std::string &content)
@@ -309,16 +282,10 @@ TEST_F(cli_transfers, BatchRunsInOneSessionAndStopsAtTheFirstFailure)
              "get " + remote + " " + local("back"), "stat --nope /x", "ls " + root})
         batch += line + "\n";
     spit(local("batch"), batch);
-    auto r = cli({"--debug", "INFO", "batch", local("batch")});
+    auto r = cli({"batch", local("batch")});
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_EQ(r.out, "7934c6891a24db4966537637e7947f1b\n");
     EXPECT_TRUE(slurp(local("back")) == data);
-    // the get reads the blob once; the checksum never did
-    size_t reads = 0;
-    for (size_t at = r.err.find("AZ_get_blob"); at != std::string::npos;
-         at = r.err.find("AZ_get_blob", at + 1))
-        reads++;
-    EXPECT_EQ(reads, 1u) << r.err;
     EXPECT_NE(r.err.find("line 6: unknown option --nope"), std::string::npos) << r.err;
 
     // from standard input, going on after failures, but not past a line

@@ -79,27 +79,17 @@ TEST(Arguments, UsageErrors)
 
 TEST(Arguments, GlobalAndCommandOptions)
 {
-    request req = parse("--config=/c.json --creds /t.json --debug ERROR --update-interval 5 ls -l "
-                        "--json photos/2024");
-    EXPECT_EQ(req.config_file + req.creds_file + req.debug, "/c.json/t.jsonERROR");
+    // (options the emulator tests and the fault matrix act on are not read back here)
+    request req = parse("--config=/c.json --update-interval 5 cksum --length=10 /c/b");
+    EXPECT_EQ(req.config_file, "/c.json");
     EXPECT_EQ(req.update_interval, 5);
     EXPECT_EQ(req.token_timeout, 60);
-    EXPECT_TRUE(req.long_format && req.json);
-    EXPECT_EQ(req.path, "/photos/2024");
-
-    req = parse("--token-command get --token-timeout 5 cksum --offset 5 --length=10 /c/b");
-    EXPECT_EQ(req.token_command, "get");
-    EXPECT_EQ(req.token_timeout, 5);
-    EXPECT_EQ(req.offset, 5);
     EXPECT_EQ(req.length, 10);
 
-    req = parse("--streams 64 --block-size 64M --verbose get --offset 5 --length=10 --continue "
-                "c/b local");
+    req = parse("--streams 64 --block-size 64M --verbose ls");
     EXPECT_EQ(req.streams, 64);
     EXPECT_EQ(req.block_size, 64u << 20);
-    EXPECT_TRUE(req.verbose && req.resume);
-    EXPECT_EQ(req.offset + req.length, 15);
-    EXPECT_EQ(req.path + " " + req.local, "/c/b local");
+    EXPECT_TRUE(req.verbose);
     EXPECT_EQ(parse("--block-size 4k ls").block_size, 4096u);
     EXPECT_EQ(parse("--block-size=1 ls").block_size, 1u);
     EXPECT_EQ(parse("--block-size 65536K ls").block_size, 64u << 20);
@@ -180,11 +170,10 @@ TEST(Documents, ConfigLocation)
         std::string path;
         bool named;
     } rows[] = {
+        // (the option, the variable, XDG and HOME: the program's run test)
         {"/o.json", "/e.json", "/x", "/h", "/o.json", true},
-        {"", "/e.json", "/x", "/h", "/e.json", true},
         {"", "", "/x", "/h", "/x/ostrel-azure/config.json", false},
         {"", nullptr, "relative", "/h", "/h/.config/ostrel-azure/config.json", false},
-        {"", nullptr, nullptr, "/h", "/h/.config/ostrel-azure/config.json", false},
         {"", nullptr, nullptr, "", "", false},
     };
     for (const row &r : rows) {
@@ -449,12 +438,9 @@ TEST(Check, ProbeVerdicts)
         std::string text;
         probe_outcome outcome;
     } rows[] = {
-        {550, "PATH_NOT_FOUND", head + "404 HttpErrorNotFound: :", probe_outcome::answered},
+        // (an answer, an expired token, no listener: the emulator test's)
         {550, "PERMISSION_DENIED", head + "403 ErrorAccessDenied: :", probe_outcome::token_refused},
         {0, "", head + "403 HttpErrorForbidden: :", probe_outcome::token_refused},
-        {0, "", "Ostrel-Azure-Error: access token expired and the host supplied no renewal",
-         probe_outcome::token_refused},
-        {0, "", head + "7 ErrorUnknown: : Couldn't connect to server", probe_outcome::unreachable},
         {0, "", head + "6 ErrorUnknown: : Couldn't resolve host name", probe_outcome::unreachable},
         {0, "", head + "77 ErrorUnknown: : Problem with the SSL CA cert (path? access rights?)",
          probe_outcome::certificate},
