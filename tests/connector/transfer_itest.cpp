@@ -214,14 +214,7 @@ TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
     std::string path = "/" + c + "/k";
     int64_t n = (int64_t)bytes.size();
 
-    // the emulator answers 206 with no body there
-    auto direct = open_with(emu, 2, false);
-    memory_sink sink;
-    ostrel_host::transfer_result r = get(*direct, path, sink, {{n, -1}});
-    EXPECT_TRUE(r.error.ok) << r.error.text;
-    EXPECT_EQ(r.bytes, 0u);
-
-    // the service refuses the range
+    // the service refuses the range (the emulator answers 206 with no body)
     std::string refusal = R"({"method": "GET", "respond": {"status": 416, "headers": {
         "x-ms-request-id": "r1", "x-ms-error-code": "InvalidRange",
         "Content-Range": "bytes */5000", "Content-Type": "application/xml"},
@@ -234,7 +227,7 @@ TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
     } cases[] = {{n, -1, true}, {n, 10, false}};
     for (auto &t : cases) {
         memory_sink s;
-        r = get(*session, path, s, {{t.offset, t.length}});
+        ostrel_host::transfer_result r = get(*session, path, s, {{t.offset, t.length}});
         EXPECT_EQ(r.error.ok, t.ok) << t.offset << "," << t.length << ": " << r.error.text;
         EXPECT_EQ(r.bytes, 0u);
     }
@@ -356,13 +349,6 @@ TEST_F(transfer_itest, upload_refused_before_any_request)
             EXPECT_NE(r.error.text.find("File upload too large"), std::string::npos);
         }
         EXPECT_TRUE(proxy.requests().empty()) << t.path;
-
-        if (t.announced == 1) {
-            memory_sink sink;
-            r = get(*session, t.path, sink);
-            EXPECT_EQ(r.error.reply_code, t.reply) << t.path << ": " << r.error.text;
-            EXPECT_TRUE(proxy.requests().empty()) << t.path;
-        }
     }
     // the largest size the service stores is not refused up front: here the
     // data then ends early
