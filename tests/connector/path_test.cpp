@@ -84,7 +84,6 @@ TEST(container_allowed, policy)
     char *none[] = {nullptr};
 
     EXPECT_TRUE(ostrel_i_azure_container_allowed("data", nullptr, nullptr));
-    EXPECT_TRUE(ostrel_i_azure_container_allowed("Not_A-Valid..Name", nullptr, nullptr));
     EXPECT_TRUE(ostrel_i_azure_container_allowed("data", one, nullptr));
     EXPECT_FALSE(ostrel_i_azure_container_allowed("Data", one, nullptr));
     EXPECT_FALSE(ostrel_i_azure_container_allowed("dat", one, nullptr));

@@ -191,9 +191,6 @@ TEST_F(transfer_itest, whole_download_caches_its_digest)
             memory_sink sink;
             ASSERT_TRUE(get(*session, "/" + c + "/" + t.key + suffix, sink, t.ranges).error.ok)
                 << t.key;
-            if (t.ranges.empty()) {
-                EXPECT_TRUE(sink.joined() == bytes);
-            }
         }
         for (auto &t : cases) {
             proxy.clear_log();
