@@ -50,10 +50,11 @@ void ostrel_l_test_traced(void)
 TEST_F(debug_output, levels_and_names)
 {
     ostrel_i_OSTREL_AZURE_debug_handle.levels =
-        OSTREL_AZURE_DEBUG_TRACE | OSTREL_AZURE_DEBUG_WARNING;
+        OSTREL_AZURE_DEBUG_TRACE | OSTREL_AZURE_DEBUG_WARNING | OSTREL_AZURE_DEBUG_INFO;
     ostrel_l_test_traced();
     EXPECT_EQ(text(), "az: TRACE: ostrel_l_test_traced: enter\n"
                       "az:  WARN: ostrel_l_test_traced: low on buffers\n"
+                      "az:  INFO: ostrel_l_test_worker: path=/c\n"
                       "az: TRACE: ostrel_l_test_traced: exit\n");
 
     ostrel_i_OSTREL_AZURE_debug_handle.file = nullptr;

@@ -154,7 +154,6 @@ class plugin_test : public ::testing::Test
         curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
         curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
         curl_easy_setopt(curl, CURLOPT_CAINFO, emu.ca_file.c_str());
-        curl_easy_setopt(curl, CURLOPT_NOBODY, method == "HEAD" ? 1L : 0L);
         if (!body.empty()) {
             curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
             curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, (long)body.size());
@@ -189,7 +188,6 @@ class plugin_test : public ::testing::Test
     void clear_content_md5(const std::string &container, const std::string &key)
     {
         ASSERT_EQ(raw("PUT", "/" + container + "/" + key + "?comp=properties"), 200);
-        ASSERT_FALSE(az_itest::head_entry(seed.get(), container, key).has_md5);
     }
 
     // A stat that is expected to succeed.

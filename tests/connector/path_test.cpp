@@ -56,15 +56,13 @@ TEST(path_check, names_that_would_address_something_else)
         split s(path);
         EXPECT_EQ(ostrel_i_azure_path_check(path, s.container, s.key), OSTREL_SUCCESS) << path;
     }
+    // the other refused names, through every entry, are the namespace integration test's
     const struct {
         const char *path, *reason;
     } refused[] = {
-        {"/c/a/../b", "\".\" or \"..\""},    {"/c/..", "\".\" or \"..\""},
-        {"/c/./b", "\".\" or \"..\""},       {"/c/a/.", "\".\" or \"..\""},
-        {"/c/a/./", "\".\" or \"..\""},      {"/../x", "\".\" or \"..\""},
-        {"/.", "\".\" or \"..\""},           {"/c//", "empty name component"},
-        {"/c/a//b", "empty name component"}, {"/c/a//", "empty name component"},
-        {"//x", "empty name component"},     {"//", "empty name component"},
+        {"/c/a/./", "\".\" or \"..\""},
+        {"/.", "\".\" or \"..\""},
+        {"//", "empty name component"},
     };
     for (const auto &r : refused) {
         split s(r.path);
@@ -86,7 +84,6 @@ TEST(container_allowed, policy)
     char *none[] = {nullptr};
 
     EXPECT_TRUE(ostrel_i_azure_container_allowed("data", nullptr, nullptr));
-    EXPECT_TRUE(ostrel_i_azure_container_allowed("Not_A-Valid..Name", nullptr, nullptr));
     EXPECT_TRUE(ostrel_i_azure_container_allowed("data", one, nullptr));
     EXPECT_FALSE(ostrel_i_azure_container_allowed("Data", one, nullptr));
     EXPECT_FALSE(ostrel_i_azure_container_allowed("dat", one, nullptr));

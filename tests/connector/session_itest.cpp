@@ -1,8 +1,6 @@
-// Session start, token renewal and the debug log, with the plug-in loaded
-// through the host against the blob emulator.
+// Session start and token renewal, with the plug-in loaded through the host
+// against the blob emulator.
 #include "tests/connector/itest_support.h"
-
-#include <cstdio>
 
 namespace
 {
@@ -39,9 +37,6 @@ TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
          creds,
          {"\"/nonexistent/ca.pem\"", "No such file"}},
         {config_with(emu.account_text, "/"), creds, {"certificate file \"/\"", "directory"}},
-        {"{\"account\": \"" + emu.account_text + "\", \"retry_attempts\": 0}",
-         creds,
-         {"\"retry_attempts\" must be a whole number from 1 to 10"}},
         // token documents that cannot be read, the token in them
         {config(emu), "{\"access_token\": " + token + "}", {"Error loading user credential: "}},
         {config(emu),
@@ -70,8 +65,8 @@ TEST_F(session_itest, start_fails_clearly_without_what_it_needs)
     }
 }
 
-// The configuration's tuning reaches the storage client: with one attempt a request, an
-// operation makes a quarter of the requests it makes with the default four.
+// The configuration's tuning reaches the storage client: one attempt a request instead of
+// the default four.
 TEST_F(session_itest, configured_attempts_reach_the_storage_client)
 {
     ostrel_test::fault_proxy proxy(emu);
@@ -87,8 +82,8 @@ TEST_F(session_itest, configured_attempts_reach_the_storage_client)
         EXPECT_FALSE(session->stat("/" + ostrel_test::unique_name("busy") + "/k", true).error.ok);
         sent.push_back(proxy.requests().size());
     }
-    EXPECT_GT(sent[1], 0u);
-    EXPECT_EQ(sent[0], 4 * sent[1]);
+    // and the plug-in repeats none of them itself
+    EXPECT_EQ(sent, (std::vector<size_t>{4, 1}));
 }
 
 // The emulator refuses an expired token, so these operations succeed only
@@ -105,7 +100,6 @@ TEST_F(session_itest, expired_token_is_renewed_before_the_next_operation)
     EXPECT_TRUE(root.error.ok) << root.error.text;
     std::string container = "/" + ostrel_test::unique_name("renew");
     EXPECT_TRUE(command(*session, OSTREL_GFS_CMD_MKD, container).error.ok);
-    EXPECT_TRUE(session->stat(container, true).error.ok);
     EXPECT_EQ(asked["renew-creds"], 1);
 
     // A renewal that is missing, unreadable or expired too renews nothing: a token
@@ -135,54 +129,6 @@ TEST_F(session_itest, expired_token_is_renewed_before_the_next_operation)
             }
         }
     }
-}
-
-// Log lines carry the function of the operation that writes them, and never
-// the token.
-TEST_F(session_itest, debug_log_names_the_operations_without_the_token)
-{
-    auto *debug = (ostrel_debug_handle_t *)module->symbol("ostrel_i_OSTREL_AZURE_debug_handle");
-    ASSERT_NE(debug, nullptr);
-    ostrel_debug_handle_t saved = *debug;
-    FILE *file = tmpfile();
-    ASSERT_NE(file, nullptr);
-    *debug = ostrel_debug_handle_t{};
-    debug->file = file;
-    debug->levels = 0x1f;
-
-    std::string creds = ostrel_test::mint_creds(3600);
-    auto session = session_with({{"config", config(emu)}, {"creds", creds}});
-    ASSERT_TRUE(session->start().ok);
-    std::string c = new_container("log");
-    session->stat("/", false);
-    session->stat("/", true);
-    command(*session, OSTREL_GFS_CMD_MKD, "/" + c + "/d");
-    command(*session, OSTREL_GFS_CMD_CKSM, "/" + c + "/d", "sha1");
-    session->end();
-    ostrel_host::join_plugin_threads();
-    *debug = saved;
-
-    std::string log;
-    rewind(file);
-    for (int ch; (ch = fgetc(file)) != EOF;)
-        log += (char)ch;
-    fclose(file);
-    for (const char *line : {"az: TRACE: ostrel_i_azure_start: enter\n",
-                             "az:  INFO: ostrel_i_azure_stat_list_containers: REST: op=",
-                             "az:  INFO: ostrel_i_azure_mkdir: mkdir: op=",
-                             "az:  INFO: ostrel_l_azure_mkdir_thread: REST: op=",
-                             "az:  INFO: ostrel_l_azure_mkdir_thread: finished_command: op="})
-        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
-    size_t unknown = log.find("az:  INFO: ostrel_i_azure_checksum: finished_command: op=");
-    ASSERT_NE(unknown, std::string::npos) << log;
-    EXPECT_EQ(log.substr(unknown, log.find('\n', unknown) - unknown).find("checksum="),
-              std::string::npos);
-    EXPECT_NE(log.find("ostrel_l_azure_stat_thread: enter"), std::string::npos);
-    EXPECT_EQ(log.find("ostrel_l_azure_stat_thread: exit"), std::string::npos);
-    EXPECT_EQ(log.find("ostrel_l_azure_stat_thread: result="), std::string::npos);
-    std::string token = creds.substr(creds.find("\"access_token\":\"") + 16);
-    token = token.substr(0, token.find('"'));
-    EXPECT_EQ(log.find(token), std::string::npos);
 }
 
 } // namespace

@@ -125,10 +125,6 @@ TEST_F(transfer_itest, download_writes_every_range_at_its_own_offsets)
         int streams;
         bool reverse;
     } cases[] = {
-        {{}, 4, true},
-        {{}, 1, false},
-        {{{100, 50}}, 4, false},
-        {{{(int64_t)bytes.size() - 1, -1}}, 2, false},
         // several blocks of one range still wait when the next one starts
         {{{0, 3 * block + 7}, {4 * block, 1}, {4 * block + 10, 2 * block}, {7 * block, -1}},
          1,
@@ -140,15 +136,14 @@ TEST_F(transfer_itest, download_writes_every_range_at_its_own_offsets)
         memory_sink sink;
         ostrel_host::transfer_result r = get(*session, path, sink, t.ranges);
         ASSERT_TRUE(r.error.ok) << r.error.text;
-        auto ranges = t.ranges.empty() ? std::vector<ostrel_host::byte_range>{{0, -1}} : t.ranges;
         size_t total = 0, written = 0;
-        for (auto &g : ranges)
+        for (auto &g : t.ranges)
             total += g.length < 0 ? bytes.size() - g.offset : g.length;
         // Each write is the file's own bytes at its offset, inside one of the ranges.
         for (auto &w : sink.writes) {
             written += w.second.size();
             EXPECT_TRUE(w.second == bytes.substr(w.first, w.second.size())) << "at " << w.first;
-            EXPECT_TRUE(std::any_of(ranges.begin(), ranges.end(),
+            EXPECT_TRUE(std::any_of(t.ranges.begin(), t.ranges.end(),
                                     [&](auto &g) {
                                         return w.first >= g.offset &&
                                                (g.length < 0 ||
@@ -196,9 +191,6 @@ TEST_F(transfer_itest, whole_download_caches_its_digest)
             memory_sink sink;
             ASSERT_TRUE(get(*session, "/" + c + "/" + t.key + suffix, sink, t.ranges).error.ok)
                 << t.key;
-            if (t.ranges.empty()) {
-                EXPECT_TRUE(sink.joined() == bytes);
-            }
         }
         for (auto &t : cases) {
             proxy.clear_log();
@@ -219,14 +211,7 @@ TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
     std::string path = "/" + c + "/k";
     int64_t n = (int64_t)bytes.size();
 
-    // the emulator answers 206 with no body there
-    auto direct = open_with(emu, 2, false);
-    memory_sink sink;
-    ostrel_host::transfer_result r = get(*direct, path, sink, {{n, -1}});
-    EXPECT_TRUE(r.error.ok) << r.error.text;
-    EXPECT_EQ(r.bytes, 0u);
-
-    // the service refuses the range
+    // the service refuses the range (the emulator answers 206 with no body)
     std::string refusal = R"({"method": "GET", "respond": {"status": 416, "headers": {
         "x-ms-request-id": "r1", "x-ms-error-code": "InvalidRange",
         "Content-Range": "bytes */5000", "Content-Type": "application/xml"},
@@ -239,7 +224,7 @@ TEST_F(transfer_itest, restart_at_the_end_sends_nothing_and_succeeds)
     } cases[] = {{n, -1, true}, {n, 10, false}};
     for (auto &t : cases) {
         memory_sink s;
-        r = get(*session, path, s, {{t.offset, t.length}});
+        ostrel_host::transfer_result r = get(*session, path, s, {{t.offset, t.length}});
         EXPECT_EQ(r.error.ok, t.ok) << t.offset << "," << t.length << ": " << r.error.text;
         EXPECT_EQ(r.bytes, 0u);
     }
@@ -266,7 +251,7 @@ TEST_F(transfer_itest, download_cut_mid_body_is_whole_or_fails)
     EXPECT_FALSE(r.error.ok);
 }
 
-TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
+TEST_F(transfer_itest, upload_stores_the_bytes_in_order)
 {
     const size_t block = 65536;
     std::string c = new_container("put");
@@ -278,12 +263,8 @@ TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
         bool reverse;
         size_t block_size;
     } cases[] = {
-        {0, 4, false, block},
-        {1000, 1, false, block},
-        {4 * block, 4, true, block},
-        {4 * block, 1, false, block},
-        {9 * block + 17, 4, true, block},
-        {9 * block + 17, 3, false, block},
+        {0, 4, false, block},        {1000, 1, false, block},
+        {4 * block, 4, true, block}, {9 * block + 17, 4, true, block},
         {7 * odd + 1, 4, true, odd},
     };
     int n = 0;
@@ -292,17 +273,10 @@ TEST_F(transfer_itest, upload_stores_the_bytes_in_order_and_keeps_modtime)
         std::string bytes = pattern(t.size, n);
         memory_source source(bytes);
         auto session = open_with(emu, t.streams, t.reverse, t.block_size);
-        ostrel_host::transfer_result r = put(*session, "/" + c + "/" + key, source, 1700000000 + n);
+        ostrel_host::transfer_result r = put(*session, "/" + c + "/" + key, source);
         ASSERT_TRUE(r.error.ok) << key << ": " << r.error.text;
         EXPECT_TRUE(stored(c, key) == bytes) << key;
-        az_itest::entry e = az_itest::head_entry(seed.get(), c, key);
-        EXPECT_EQ(e.metadata,
-                  (az_itest::pairs{{"ostrel_modtime", std::to_string(1700000000 + n)}}));
     }
-    memory_source none(std::string("x"));
-    auto session = open_with(emu, 2, false);
-    ASSERT_TRUE(put(*session, "/" + c + "/plain", none).error.ok);
-    EXPECT_TRUE(az_itest::head_entry(seed.get(), c, "plain").metadata.empty());
 }
 
 TEST_F(transfer_itest, upload_that_is_not_the_announced_size_stores_nothing)
@@ -337,12 +311,6 @@ TEST_F(transfer_itest, upload_that_is_not_the_announced_size_stores_nothing)
             }
             EXPECT_TRUE(stored(c, "k") == old)
                 << t.announced << " announced, " << t.have << " sent";
-
-            memory_source fresh(data, t.announced);
-            fresh.fail_at = t.fail_at;
-            r = put(*session, "/" + c + "/new", fresh);
-            EXPECT_FALSE(r.error.ok);
-            EXPECT_FALSE(exists(c, "new"));
         }
     }
 }
@@ -378,13 +346,6 @@ TEST_F(transfer_itest, upload_refused_before_any_request)
             EXPECT_NE(r.error.text.find("File upload too large"), std::string::npos);
         }
         EXPECT_TRUE(proxy.requests().empty()) << t.path;
-
-        if (t.announced == 1) {
-            memory_sink sink;
-            r = get(*session, t.path, sink);
-            EXPECT_EQ(r.error.reply_code, t.reply) << t.path << ": " << r.error.text;
-            EXPECT_TRUE(proxy.requests().empty()) << t.path;
-        }
     }
     // the largest size the service stores is not refused up front: here the
     // data then ends early
