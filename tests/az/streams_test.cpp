@@ -2,14 +2,12 @@
 
 #include <cstring>
 #include <istream>
-#include <ostream>
 #include <string>
 #include <vector>
 
 #include "az/streams.h"
 
 using ostrel_az::istream_callback;
-using ostrel_az::stream_callback;
 
 namespace
 {
@@ -72,44 +70,6 @@ TEST(istream_callback, failed_callback_is_not_asked_again)
         EXPECT_EQ(is.get(), std::char_traits<char>::eof());
         EXPECT_EQ(src.asked.size(), 2u) << value;
     }
-}
-
-// Each byte taken from the callback is digested once, in order, whatever the reads ask.
-TEST(istream_callback, digests_what_the_callback_gave)
-{
-    source src;
-    src.piece = 3;
-    unsigned char buffer[4];
-    istream_callback sb(buffer, sizeof buffer, 10, source_read, &src);
-    ostrel_az::md5_digest digest;
-    sb.set_digest(&digest);
-    std::istream is(&sb);
-    char out[10];
-    ASSERT_EQ(is.get(), 'a');
-    is.unget();
-    ASSERT_TRUE(is.read(out, 10));
-    EXPECT_EQ(digest.finish_base64(), "qSVXaULpSy71egZhAbSIdg=="); // md5("abcdefghij")
-}
-
-int32_t refuse(int32_t count, const unsigned char *, void *calls)
-{
-    ++*static_cast<int *>(calls);
-    return count - 1;
-}
-
-// A single byte goes through overflow and is refused like a bulk write; nothing more is
-// delivered after a refusal.
-TEST(stream_callback, refusal_fails_the_stream_and_stops_delivery)
-{
-    int calls = 0;
-    stream_callback sb(refuse, &calls);
-    std::ostream os(&sb);
-    os.put('a');
-    EXPECT_TRUE(os.bad());
-    EXPECT_TRUE(sb.refused());
-    os.clear();
-    os.write("bc", 2).put('d');
-    EXPECT_EQ(calls, 1);
 }
 
 } // namespace
