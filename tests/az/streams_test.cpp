@@ -8,6 +8,7 @@
 #include "az/streams.h"
 
 using ostrel_az::istream_callback;
+using ostrel_az::stream_callback;
 
 namespace
 {
@@ -41,11 +42,15 @@ TEST(istream_callback, reads_the_declared_size_through_small_windows)
     src.piece = 3;
     unsigned char buffer[4];
     istream_callback sb(buffer, sizeof buffer, 10, source_read, &src);
+    ostrel_az::md5_digest digest;
+    sb.set_digest(&digest);
     std::istream is(&sb);
     EXPECT_EQ(is.rdbuf()->in_avail(), 10);
     char out[10];
     ASSERT_TRUE(is.read(out, 10));
     EXPECT_EQ(std::string(out, 10), "abcdefghij");
+    // each piece digested once, in order, however little the callback gave
+    EXPECT_EQ(digest.finish_base64(), "qSVXaULpSy71egZhAbSIdg=="); // md5("abcdefghij")
     // Never asked beyond the staging buffer or the bytes still expected, nor once they came.
     EXPECT_EQ(is.get(), std::char_traits<char>::eof());
     EXPECT_EQ(src.asked, (std::vector<int32_t>{4, 4, 4, 1}));
@@ -70,6 +75,24 @@ TEST(istream_callback, failed_callback_is_not_asked_again)
         EXPECT_EQ(is.get(), std::char_traits<char>::eof());
         EXPECT_EQ(src.asked.size(), 2u) << value;
     }
+}
+
+int32_t refuse(int32_t count, const unsigned char *, void *calls)
+{
+    ++*static_cast<int *>(calls);
+    return count - 1;
+}
+
+// How a refusal ends a download shows in its status (blob_itest); here, that nothing more is
+// delivered after it.
+TEST(stream_callback, refusal_stops_delivery)
+{
+    int calls = 0;
+    stream_callback sb(refuse, &calls);
+    EXPECT_EQ(sb.sputn("ab", 2), 0);
+    EXPECT_TRUE(sb.refused());
+    EXPECT_EQ(sb.sputn("cd", 2), 0);
+    EXPECT_EQ(calls, 1);
 }
 
 } // namespace
