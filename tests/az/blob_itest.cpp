@@ -73,23 +73,6 @@ TEST_F(blob_itest, download_ranges_and_refusal)
     EXPECT_EQ(refused.chunks, 2);
 }
 
-// A data-lake session deletes on the data-lake endpoint, non-recursively, with its condition.
-TEST_F(blob_itest, data_lake_delete)
-{
-
-    ostrel_test::fault_proxy proxy(emu);
-    proxy.add_rule(R"({"method":"DELETE","respond":{"status":202,)"
-                   R"("headers":{"x-ms-request-id":"r"}}})");
-    AZ_blob_options pinned = {"\"0x8D1\"", false, nullptr};
-    EXPECT_EQ(
-        delete_blob(make_client(proxy.endpoint(), true).get(), container, "d/f", &pinned).status,
-        AZ_OK);
-    auto sent = requests_matching(proxy, "DELETE", "/d/f?recursive=false");
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].header("x-ms-delete-snapshots"), "include");
-    EXPECT_EQ(sent[0].header("If-Match"), "\"0x8D1\"");
-}
-
 // The version a call reports is the one stored, whole even when only a range was read.
 TEST_F(blob_itest, calls_report_the_whole_version)
 {
