@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "itest_support.h"
 
@@ -72,68 +73,62 @@ TEST_F(blob_itest, download_ranges_and_refusal)
     EXPECT_EQ(refused.chunks, 2);
 }
 
-// A data-lake session deletes on the data-lake endpoint, non-recursively, with its condition.
-TEST_F(blob_itest, data_lake_delete)
+// The version a call reports is the one stored, whole even when only a range was read.
+TEST_F(blob_itest, calls_report_the_whole_version)
 {
+    auto put = put_text_ex(client.get(), container, "v", "0123456789", {});
+    ASSERT_EQ(put.versions.size(), 1u);
+    entry head = head_entry(client.get(), container, "v");
+    EXPECT_EQ(put.versions[0].etag, head.etag);
+    EXPECT_EQ(put.versions[0].last_modified, head.last_modified);
+    EXPECT_EQ(put.versions[0].size, 10u);
 
-    ostrel_test::fault_proxy proxy(emu);
-    proxy.add_rule(R"({"method":"DELETE","respond":{"status":202,)"
-                   R"("headers":{"x-ms-request-id":"r"}}})");
-    AZ_blob_options pinned = {"\"0x8D1\"", false, nullptr};
-    EXPECT_EQ(
-        delete_blob(make_client(proxy.endpoint(), true).get(), container, "d/f", &pinned).status,
-        AZ_OK);
-    auto sent = requests_matching(proxy, "DELETE", "/d/f?recursive=false");
-    ASSERT_EQ(sent.size(), 1u);
-    EXPECT_EQ(sent[0].header("x-ms-delete-snapshots"), "include");
-    EXPECT_EQ(sent[0].header("If-Match"), "\"0x8D1\"");
-}
-
-// Each conditional call acts on the version it names or on nothing, and the blob's state is
-// read back directly afterwards.
-TEST_F(blob_itest, put_only_where_no_blob_is)
-{
-    time_t before = time(nullptr);
-    AZ_blob_options absent = {nullptr, true, nullptr};
-    auto fresh = put_text_ex(client.get(), container, "fresh", "hello", absent);
-    EXPECT_EQ(fresh.status, AZ_OK) << fresh.message.value_or("");
-    ASSERT_EQ(fresh.versions.size(), 1u);
-    entry stored = fresh.versions[0];
-    entry head = head_entry(client.get(), container, "fresh");
-    EXPECT_EQ(stored.name, "fresh");
-    EXPECT_EQ(stored.size, 5u);
-    ASSERT_TRUE(stored.has_etag);
-    EXPECT_EQ(stored.etag, head.etag);
-    EXPECT_EQ(stored.etag.front(), '"');
-    EXPECT_GE(stored.last_modified, static_cast<int64_t>(before) - 2);
-    EXPECT_EQ(stored.last_modified, head.last_modified);
-
-    // Make directory's case: a folder marker must not replace a file of that name.
-    put_text(client.get(), container, "taken", "file content");
-    auto marker =
-        put_text_ex(client.get(), container, "taken", "", absent, {{"hdi_isfolder", "true"}});
-    EXPECT_EQ(marker.status, 49u); // ErrorBlobAlreadyExists
-    EXPECT_EQ(marker.code, "409");
-    EXPECT_TRUE(marker.versions.empty());
-    EXPECT_EQ(get_blob(client.get(), container, "taken").data, "file content");
-    EXPECT_FALSE(head_entry(client.get(), container, "taken").folder_marker);
-}
-
-TEST_F(blob_itest, pinned_read_reports_the_whole_version)
-{
-    put_text(client.get(), container, "v", "0123456789");
-    std::string first = head_entry(client.get(), container, "v").etag;
-
-    auto part = get_blob(client.get(), container, "v", 2, 3, first.c_str());
+    auto part = get_blob(client.get(), container, "v", 2, 3, head.etag.c_str());
     EXPECT_EQ(part.status, AZ_OK) << part.message.value_or("");
     EXPECT_EQ(part.data, "234");
     ASSERT_EQ(part.versions.size(), 1u);
-    EXPECT_EQ(part.versions[0].etag, first);
+    EXPECT_EQ(part.versions[0].etag, head.etag);
     EXPECT_EQ(part.versions[0].size, 10u);
-    auto whole = get_blob(client.get(), container, "v");
-    ASSERT_EQ(whole.versions.size(), 1u);
-    EXPECT_EQ(whole.versions[0].size, 10u);
-    EXPECT_EQ(whole.versions[0].etag, first);
+}
+
+// With adls clear, a folder marker and the prefix of its contents on one page are one
+// directory. A page that fails ends the listing with its error, after the pages before it; a
+// continuation marker already followed, however far back, would page forever.
+TEST_F(blob_itest, listing_pages)
+{
+    put_text(client.get(), container, "d", "", {{"hdi_isfolder", "true"}});
+    put_text(client.get(), container, "d/x", "inner");
+    auto merged = list_blobs(client.get(), container, "");
+    ASSERT_EQ(merged.entries.size(), 1u);
+    expect_directory(merged.entries[0], "d");
+
+    // The NextMarker of each page in turn; `busy`: the page after them is refused.
+    const struct {
+        std::vector<std::string> markers;
+        bool busy = false;
+    } rows[] = {{{"A"}, true}, {{"same", "same"}}, {{"A", "B", "A"}}, {{"A", "B", "C", "B"}}};
+    for (const auto &row : rows) {
+        ostrel_test::fault_proxy proxy(emu);
+        for (const auto &marker : row.markers) {
+            proxy.add_rule(
+                R"({"method":"GET","path":"comp=list","times":1,"replace_body":")"
+                R"(<?xml version=\"1.0\" encoding=\"utf-8\"?><EnumerationResults>)"
+                R"(<Blobs><BlobPrefix><Name>p/</Name></BlobPrefix></Blobs><NextMarker>)" +
+                marker + R"(</NextMarker></EnumerationResults>"})");
+        }
+        if (row.busy) {
+            proxy.add_rule(R"({"method":"GET","path":"marker=","respond":{"status":503,"body":)"
+                           R"("<Error><Code>ServerBusy</Code><Message>busy</Message></Error>"}})");
+        }
+        auto r = list_blobs(make_client(proxy.endpoint()).get(), container, "");
+        EXPECT_EQ(r.entries.size(), row.markers.size()) << row.markers.size();
+        if (row.busy) {
+            EXPECT_EQ(r.code_name, "ServerBusy");
+            continue;
+        }
+        EXPECT_EQ(r.status, AZ_XmlParseFailure) << row.markers.size();
+        EXPECT_EQ(requests_matching(proxy, "GET", "comp=list").size(), row.markers.size());
+    }
 }
 
 // Something between us and the service may drop the condition or let a hostile one through.

@@ -102,21 +102,6 @@ TEST(status, details_become_extra_pairs)
     auto digest = convert(bs::error_kind::service, "400", "Md5Mismatch", "m",
                           {{"UserSpecifiedMd5", "AAAA"}, {"ServerCalculatedMd5", "BBBB"}});
     EXPECT_EQ(digest.extra, (pairs{{"UserSpecifiedMd5", "AAAA"}, {"ServerCalculatedMd5", "BBBB"}}));
-
-    // A refused range names the range asked for and the blob's size, with or without a body;
-    // an unusable size is left out rather than guessed.
-    for (const char *code_name : {"InvalidRange", ""}) {
-        auto range = convert(bs::error_kind::service, "416", code_name, "",
-                             {{"Content-Range", "bytes */1000"}, {"x-ms-range", "bytes=1000-"}});
-        EXPECT_EQ(range.status, AZ_ErrorInvalidRange);
-        EXPECT_EQ(range.extra, (pairs{{"Content-Range", "bytes */1000"},
-                                      {"x-ms-range", "bytes=1000-"},
-                                      {"RangeRequested", "bytes=1000-"},
-                                      {"ActualBlobSize", "1000"}}));
-    }
-    auto odd = convert(bs::error_kind::service, "416", "InvalidRange", "",
-                       {{"Content-Range", "bytes */*"}});
-    EXPECT_EQ(odd.extra.size(), 1u);
 }
 
 } // namespace

@@ -113,27 +113,9 @@ class blob_client_itest : public ::testing::Test
     static inline std::string container_;
 };
 
-TEST_F(blob_client_itest, third_request_waits_for_a_pooled_handle)
-{
-    upload("pool-blob", "p");
-    proxy_->clear_log();
-    auto first = client_->client()->get_handle();
-    auto second = client_->client()->get_handle();
-    auto pending = std::async(std::launch::async, [] {
-        return client_->get_blob_properties(container_, "pool-blob").get();
-    });
-    // Cannot finish while both handles are held; the wait only bounds how long we look.
-    EXPECT_EQ(pending.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-    EXPECT_TRUE(requests_for("HEAD", "pool-blob").empty());
-    first.reset();
-    auto outcome = pending.get();
-    EXPECT_TRUE(outcome.success());
-    EXPECT_EQ(requests_for("HEAD", "pool-blob").size(), 1u);
-    second.reset();
-}
-
 // A body cut off (or shortened with consistent framing) is resumed from the first byte not
 // delivered, inside the asked range and for the same version, into a sink that cannot seek.
+// A whole download's resume is the connector's case.
 TEST_F(blob_client_itest, interrupted_download_resumes_without_rewinding_the_sink)
 {
     const struct {
@@ -142,7 +124,6 @@ TEST_F(blob_client_itest, interrupted_download_resumes_without_rewinding_the_sin
         uint64_t offset, length;
         const char *first_range, *second_range;
     } rows[] = {
-        {"resume-blob", R"("cut_after":70000)", 300000, 0, 0, "", "bytes=70000-"},
         {"ranged-blob", R"("cut_after":50000)", 200000, 1000, 100000, "bytes=1000-100999",
          "bytes=51000-100999"},
         {"short-blob", R"("truncate_body":4000)", 10000, 0, 10000, "bytes=0-9999",
@@ -182,28 +163,6 @@ TEST_F(blob_client_itest, url_sent_is_the_url_built)
     }
 }
 
-TEST_F(blob_client_itest, range_past_the_end_carries_its_details)
-{
-    upload("end-blob", "0123456789");
-    add_blob_rule(
-        "GET", "end-blob",
-        R"("times":1,"respond":{"status":416,"headers":{"Content-Range":"bytes */10"},)"
-        R"("body":"<?xml version=\"1.0\"?><Error><Code>InvalidRange</Code><Message>bad</Message>)"
-        R"(<RangeRequested>bytes=10-</RangeRequested></Error>"})");
-    std::string out;
-    auto outcome = download("end-blob", 10, 0, &out);
-    ASSERT_FALSE(outcome.success());
-    EXPECT_EQ(outcome.error().kind, bs::error_kind::service);
-    EXPECT_EQ(outcome.error().code, "416");
-    EXPECT_EQ(outcome.error().code_name, "InvalidRange");
-    EXPECT_EQ(outcome.error().message, "bad");
-    EXPECT_EQ(out, "");
-    using pair = std::pair<std::string, std::string>;
-    EXPECT_EQ(outcome.error().details, (std::vector<pair>{{"RangeRequested", "bytes=10-"},
-                                                          {"Content-Range", "bytes */10"},
-                                                          {"x-ms-range", "bytes=10-"}}));
-}
-
 // The wait the service asks for is kept; it is a lower bound here. Its cap is the retry
 // policy's, checked without a network.
 TEST_F(blob_client_itest, repeat_waits_as_the_answer_asks)
@@ -223,7 +182,8 @@ TEST_F(blob_client_itest, repeat_waits_as_the_answer_asks)
 // When the answer to a request that did its work is lost, the repeat finds the work done:
 // that is the request's success. Both ways a repeat happens: the executor's, after libcurl
 // reports the loss (fresh connection), and libcurl's own resend (reused connection). A blob's
-// delete is the fault matrix's "rm" under a lost answer.
+// delete is the fault matrix's "rm" under a lost answer; an unconditional commit's repeat meets
+// the same block list check as the conditional one.
 TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
 {
     using block = bs::put_block_list_request_base::block_item;
@@ -237,9 +197,7 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
         // Where no blob is: the repeat fails its condition on the lost attempt's own commit.
         const std::string guarded = ostrel_test::unique_name("guarded");
         ASSERT_TRUE(client_->create_container(doomed).get().success());
-        for (const std::string &blob : {std::string("lost-commit"), guarded}) {
-            stage_blocks(blob, ids, parts);
-        }
+        stage_blocks(guarded, ids, parts);
         const struct {
             const char *name, *method;
             std::string path;
@@ -250,10 +208,6 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
              [&](bs::blob_client &c) { return c.create_container(made).get(); }},
             {"delete container", "DELETE", "^/" + account + "/" + doomed + "[?]",
              [&](bs::blob_client &c) { return c.delete_container(doomed).get(); }},
-            {"commit", "PUT", "comp=blocklist",
-             [&](bs::blob_client &c) {
-                 return c.put_block_list(container_, "lost-commit", ids, {}).get();
-             }},
             {"conditional commit", "PUT", "comp=blocklist",
              [&](bs::blob_client &c) {
                  return c.put_block_list(container_, guarded, ids, {}, {"", "*"}).get();
@@ -278,11 +232,9 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
         proxy_->clear_rules();
         EXPECT_TRUE(client_->get_container_properties(made).get().success());
         EXPECT_EQ(client_->get_container_properties(doomed).get().error().code, "404");
-        for (const std::string &blob : {std::string("lost-commit"), guarded}) {
-            std::string stored;
-            ASSERT_TRUE(download(blob, 0, 0, &stored).success());
-            EXPECT_TRUE(stored == data) << blob;
-        }
+        std::string stored;
+        ASSERT_TRUE(download(guarded, 0, 0, &stored).success());
+        EXPECT_TRUE(stored == data);
     }
 }
 
@@ -314,19 +266,9 @@ TEST_F(blob_client_itest, repeat_after_a_refusal_reports_what_it_finds)
     EXPECT_EQ(kept, "other");
 }
 
-// A gateway or captive portal answering 200 did none of the work, and its page is no data.
-TEST_F(blob_client_itest, success_without_a_request_id_is_not_the_service)
+// There is no JSON parser: a listing labelled JSON fails, though its body reads as XML.
+TEST_F(blob_client_itest, listing_labelled_json_fails)
 {
-    upload("portal-blob", "real bytes");
-    proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
-                     R"({"Content-Type":"text/html"},"body":"<html>sign in first</html>"}})");
-    std::string got;
-    bs::storage_error error = download("portal-blob", 0, 0, &got).error();
-    EXPECT_EQ(error.kind, bs::error_kind::not_service);
-    EXPECT_NE(error.message.find("x-ms-request-id"), std::string::npos) << error.message;
-    EXPECT_EQ(got, "");
-
-    // There is no JSON parser: a listing labelled JSON fails, though its body reads as XML.
     proxy_->add_rule(R"({"method":"GET","times":1,"respond":{"status":200,"headers":)"
                      R"({"Content-Type":"application/json","x-ms-request-id":"r"},)"
                      R"("body":"<EnumerationResults><Blobs/></EnumerationResults>"}})");

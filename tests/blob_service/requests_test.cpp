@@ -14,17 +14,18 @@ namespace
 
 const std::string base = "https://127.0.0.1:10000/devstoreaccount1";
 
-recording_http build(const bs::storage_request_base &request)
+recording_http build(const bs::storage_request_base &request, bool adls = false)
 {
     bs::storage_account account("devstoreaccount1", std::make_shared<bs::token_credential>("tok"),
-                                true, "127.0.0.1:10000/devstoreaccount1", false);
+                                true, "127.0.0.1:10000/devstoreaccount1", adls);
     recording_http http;
     request.build_request(account, http);
     return http;
 }
 
 // Requests that move a body are limited by their data rate, the others by a time fixed per
-// kind; the wire formats themselves are checked by the emulator in the integration tests.
+// kind; the wire formats themselves are checked by the emulator in the integration tests,
+// which has no data-lake endpoint.
 TEST(requests, method_url_and_time_limit)
 {
     using m = bs::http_method;
@@ -47,6 +48,9 @@ TEST(requests, method_url_and_time_limit)
          30},
         {build(bs::download_blob_request("c", "b", 100, std::nullopt)), m::get, "/c/b", -1},
         {build(bs::delete_blob_request("c", "d/e", false)), m::del, "/c/d/e", 5},
+        // a data-lake delete must not take a directory's contents along
+        {build(bs::delete_blob_request("c", "d/e", false), true), m::del, "/c/d/e?recursive=false",
+         5},
         {build(bs::put_block_request("c", "b", "YWI+Yw==", 4096)), m::put,
          "/c/b?blockid=YWI%2BYw%3D%3D&comp=block", -1},
         {build(bs::create_block_blob_request("c", "b", 11, {})), m::put, "/c/b", -1},
@@ -59,6 +63,7 @@ TEST(requests, method_url_and_time_limit)
         EXPECT_EQ(row.http.absolute_timeout, row.timeout) << row.url;
         EXPECT_EQ(row.http.data_rate_timeout, row.timeout < 0) << row.url;
     }
+    EXPECT_EQ(rows[6].http.header("x-ms-delete-snapshots"), "include");
 }
 
 // The ranges and the pin of a resumed download are on the wire in the blob client's tests;
