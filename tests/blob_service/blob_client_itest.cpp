@@ -131,7 +131,7 @@ TEST_F(blob_client_itest, interrupted_download_resumes_without_rewinding_the_sin
     };
     unsigned seed = 1;
     for (const auto &row : rows) {
-        const std::string data = ostrel_test::random_bytes(row.size, seed++);
+        const std::string data = ostrel_test::pattern(row.size, seed++);
         upload(row.blob, data);
         proxy_->clear_log();
         add_blob_rule("GET", row.blob, std::string(R"("times":1,)") + row.rule);
@@ -188,7 +188,7 @@ TEST_F(blob_client_itest, repeat_after_a_lost_answer_finds_the_work_done)
 {
     using block = bs::put_block_list_request_base::block_item;
     const std::string account = proxy_->endpoint().account;
-    const std::string data = ostrel_test::random_bytes(3000, 9);
+    const std::string data = ostrel_test::pattern(3000, 9);
     const std::vector<std::string> parts = {data.substr(0, 1000), data.substr(1000)};
     const std::vector<block> ids = {{"YjA=", block::uncommitted}, {"YjE=", block::uncommitted}};
     for (bool fresh : {true, false}) {

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <random>
 #include <streambuf>
 #include <string>
 
@@ -34,16 +33,6 @@ make_client(const emulator &e, std::shared_ptr<azure::blob_service::storage_cred
         e.account, std::move(credential), e.use_https, e.endpoint, false);
     return std::make_shared<azure::blob_service::blob_client>(account, 2, e.ca_file, std::string(),
                                                               retry);
-}
-
-inline std::string random_bytes(size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string data(size, '\0');
-    for (auto &c : data) {
-        c = static_cast<char>(gen() & 0xff);
-    }
-    return data;
 }
 
 // An output buffer without positioning, like the storage layer's callback stream: a seek

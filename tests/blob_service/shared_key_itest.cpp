@@ -29,7 +29,7 @@ TEST(shared_key_itest, every_request_kind_is_accepted)
     ASSERT_TRUE(created.success()) << created.error().code << " " << created.error().code_name
                                    << " " << created.error().message;
 
-    const std::string data = ostrel_test::random_bytes(4000, 11);
+    const std::string data = ostrel_test::pattern(4000, 11);
     std::istringstream in(data);
     auto put = client
                    ->upload_block_blob_from_stream(container, "dir/a b+c", in,

@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <curl/curl.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -29,32 +28,8 @@ namespace connector_itest
 
 using strings = std::vector<std::string>;
 
-inline std::string md5_hex(const std::string &bytes)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    std::string text;
-    char two[3];
-    for (unsigned int i = 0; i < length; i++) {
-        std::snprintf(two, sizeof(two), "%02x", digest[i]);
-        text += two;
-    }
-    return text;
-}
-
-// Bytes that differ from position to position, so a shifted or repeated
-// piece changes the digest.
-inline std::string pattern(size_t size, unsigned seed = 1)
-{
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < size; i++) {
-        x = x * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(x >> 16);
-    }
-    return bytes;
-}
+using ostrel_test::md5_hex;
+using ostrel_test::pattern;
 
 class plugin_test : public ::testing::Test
 {

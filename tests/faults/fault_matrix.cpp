@@ -2,7 +2,6 @@
 // passes when the program either succeeds with exact data or fails clearly
 // with nothing lost; the table of all cells goes to the build tree.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -13,7 +12,6 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <random>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -24,29 +22,6 @@
 
 namespace
 {
-
-std::string random_bytes(size_t size)
-{
-    static std::mt19937 generator(12345);
-    std::string data(size, '\0');
-    for (char &c : data)
-        c = static_cast<char>(generator());
-    return data;
-}
-
-std::string md5_hex(const std::string &data)
-{
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
-    std::string hex;
-    char two[3];
-    for (unsigned int i = 0; i < length; i++) {
-        snprintf(two, sizeof two, "%02x", digest[i]);
-        hex += two;
-    }
-    return hex;
-}
 
 bool contains(const std::string &text, const std::string &part)
 {
@@ -110,20 +85,7 @@ run_result run_program(const std::vector<std::string> &args, int deadline_second
         throw std::runtime_error("fork failed");
     if (pid == 0) {
         setpgid(0, 0); // a token command it starts dies with it
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int in = open("/dev/null", O_RDONLY);
-        if (o < 0 || e < 0 || in < 0)
-            _exit(127);
-        dup2(in, 0);
-        dup2(o, 1);
-        dup2(e, 2);
-        std::vector<char *> argv{const_cast<char *>(OSTREL_CLI)};
-        for (const std::string &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(OSTREL_CLI, argv.data());
-        _exit(127);
+        ostrel_test::exec_program(OSTREL_CLI, args, "/dev/null", out, err);
     }
     run_result r;
     int status = 0;
@@ -353,7 +315,7 @@ std::vector<operation> path_operations()
          {"cksum", "--offset", "100", "--length", "4000", "/f"},
          seed_blob,
          [](direct &, const cell_data &c, const std::string &out) {
-             return contains(out, md5_hex(c.data.substr(100, 4000)));
+             return contains(out, ostrel_test::md5_hex(c.data.substr(100, 4000)));
          },
          blob_kept},
     };
@@ -619,7 +581,8 @@ class fault_matrix : public ::testing::Test
         std::vector<std::string> rules = f.rules ? f.rules(a) : std::vector<std::string>{};
         if (f.rules && rules.empty())
             return; // the fault has nothing to act on here
-        c.data = random_bytes(op.size);
+        static unsigned cells = 0;
+        c.data = ostrel_test::pattern(op.size, ++cells);
         c.local = files_.path(c.container);
         op.prepare(seed, c);
 

@@ -51,6 +51,19 @@ std::string unique_name(const std::string &prefix);
 // hundreds of MiB prove sizes, not memory or thread safety, and skip then.
 bool large_tests_enabled();
 
+// Bytes that differ from position to position (a shifted or repeated piece
+// changes the digest); the same seed gives the same bytes.
+std::string pattern(size_t size, unsigned seed = 1);
+
+// The MD5 of bytes as lower-case hex, computed here rather than by the code under test.
+std::string md5_hex(const std::string &bytes);
+
+// For a forked child: standard input from `in`, output and errors to the files
+// `out` and `err`, then `program` with `args`. Never returns; 127 when it cannot start.
+[[noreturn]] void exec_program(const std::string &program, const std::vector<std::string> &args,
+                               const std::string &in, const std::string &out,
+                               const std::string &err);
+
 struct recorded_request {
     std::string method, target; // target is path?query exactly as received
     std::vector<std::pair<std::string, std::string>> headers; // wire order and case
