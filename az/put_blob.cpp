@@ -76,6 +76,27 @@ void ostrel_az::put_blob_refresh(const AZ_client &client)
     }
 }
 
+void ostrel_az::put_blob_too_many_blocks(uint64_t size, az_result &result)
+{
+    result.set_local(AZ_ErrorBlockCountExceedsLimit,
+                     std::to_string(size) + " bytes need more than " +
+                         std::to_string(max_block_count) + " blocks");
+}
+
+std::optional<ostrel_az::md5_digest> ostrel_az::put_blob_digest(const AZ_client &client)
+{
+    std::optional<md5_digest> digest;
+    if (client.store_md5) {
+        digest.emplace();
+    }
+    return digest;
+}
+
+std::string ostrel_az::put_blob_finish_digest(std::optional<md5_digest> &digest)
+{
+    return digest ? digest->finish_base64() : std::string();
+}
+
 ostrel_az::block_list ostrel_az::put_blob_block_list(uint64_t count)
 {
     std::string upload_id = bs::get_uuid();
@@ -119,16 +140,11 @@ static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_versio
     uint64_t count = ostrel_az::block_count(job.size, ostrel_az::streamed_block_size);
     // Found out now rather than after terabytes were sent.
     if (count > ostrel_az::max_block_count) {
-        result.set_local(AZ_ErrorBlockCountExceedsLimit,
-                         std::to_string(job.size) + " bytes need more than " +
-                             std::to_string(ostrel_az::max_block_count) + " blocks");
+        ostrel_az::put_blob_too_many_blocks(job.size, result);
         return;
     }
     ostrel_az::block_list blocks = ostrel_az::put_blob_block_list(count);
-    std::optional<ostrel_az::md5_digest> digest;
-    if (job.client.store_md5) {
-        digest.emplace();
-    }
+    std::optional<ostrel_az::md5_digest> digest = ostrel_az::put_blob_digest(job.client);
 
     {
         std::unique_ptr<unsigned char[]> buffer(new unsigned char[ostrel_l_az_block_buffer_size]);
@@ -155,7 +171,7 @@ static void ostrel_l_az_put_blob_blocks(const put_blob_job &job, bs::blob_versio
     }
 
     // Every byte went through the digest once: a streamed block is never sent twice.
-    put_blob_commit(job, blocks, digest ? digest->finish_base64() : std::string(), version, result);
+    put_blob_commit(job, blocks, ostrel_az::put_blob_finish_digest(digest), version, result);
 }
 
 void ostrel_az::put_blob_commit(const put_blob_job &job, const block_list &blocks,

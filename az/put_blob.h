@@ -5,6 +5,7 @@
 #define OSTREL_AZ_PUT_BLOB_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,15 @@ block_list put_blob_block_list(uint64_t count);
 // Whether the data source gave up or misbehaved; if so, says so in `result`: that, not the
 // aborted request, is the cause.
 bool put_blob_source_failed(const istream_callback &source, uint64_t size, az_result &result);
+
+// Says in `result` that `size` bytes need more blocks than the service takes.
+void put_blob_too_many_blocks(uint64_t size, az_result &result);
+
+// A digest of the bytes sent when the client stores one as Content-MD5, else none.
+std::optional<md5_digest> put_blob_digest(const AZ_client &client);
+
+// Base64 of the digest, which it ends; empty when there is none.
+std::string put_blob_finish_digest(std::optional<md5_digest> &digest);
 
 // Asks the session for a fresh token before a request of a long upload.
 void put_blob_refresh(const AZ_client &client);

@@ -213,11 +213,6 @@ static bool ostrel_l_az_stage(istream_callback &source, unsigned char *buffer, s
     return false;
 }
 
-static std::string ostrel_l_az_finish_digest(std::optional<ostrel_az::md5_digest> &digest)
-{
-    return digest ? digest->finish_base64() : std::string();
-}
-
 static void ostrel_l_az_put_blob_staged_single(const put_blob_job &job, istream_callback &source,
                                                std::optional<ostrel_az::md5_digest> &digest,
                                                bs::blob_version &version, az_result &result)
@@ -228,7 +223,7 @@ static void ostrel_l_az_put_blob_staged_single(const put_blob_job &job, istream_
     }
     ostrel_az::memory_istream_buf bytes(staged.data(), staged.size());
     std::istream is(&bytes);
-    std::string md5 = ostrel_l_az_finish_digest(digest);
+    std::string md5 = ostrel_az::put_blob_finish_digest(digest);
     auto outcome = job.client.blob
                        ->upload_block_blob_from_stream(job.container, job.key, is, job.metadata,
                                                        job.size, job.conditions, &version, md5)
@@ -271,7 +266,8 @@ static void ostrel_l_az_put_blob_staged_blocks(const put_blob_job &job, uint64_t
         }
     }
 
-    ostrel_az::put_blob_commit(job, blocks, ostrel_l_az_finish_digest(digest), version, result);
+    ostrel_az::put_blob_commit(job, blocks, ostrel_az::put_blob_finish_digest(digest), version,
+                               result);
 }
 
 void ostrel_az::put_blob_staged(const put_blob_job &job, bs::blob_version &version,
@@ -279,15 +275,10 @@ void ostrel_az::put_blob_staged(const put_blob_job &job, bs::blob_version &versi
 {
     uint64_t block_size = staged_block_size(job.size, job.client.upload_block_size);
     if (block_size == 0) {
-        result.set_local(AZ_ErrorBlockCountExceedsLimit,
-                         std::to_string(job.size) + " bytes need more than " +
-                             std::to_string(max_block_count) + " blocks");
+        put_blob_too_many_blocks(job.size, result);
         return;
     }
-    std::optional<md5_digest> digest;
-    if (job.client.store_md5) {
-        digest.emplace();
-    }
+    std::optional<md5_digest> digest = put_blob_digest(job.client);
     auto capacity = static_cast<size_t>(std::min(job.size, ostrel_l_az_staged_window_size));
     // Not zero-filled: staging reads go past it straight into the blocks.
     std::unique_ptr<unsigned char[]> window(new unsigned char[capacity]);
